@@ -1,0 +1,47 @@
+# The interpreter's sources, by subsystem. Listed explicitly so a stray file never slips into the build.
+set(BRM_SOURCES
+  # base
+  src/base/Messages.cpp
+  src/base/Pool.cpp
+  # startup
+  src/startup/CommandLine.cpp
+  src/startup/Exit.cpp
+  src/startup/MainWindow.cpp
+  src/startup/ScriptHost.cpp
+  src/startup/SingleInstance.cpp
+  src/startup/Startup.cpp
+  src/startup/TruePath.cpp
+  # runtime
+  src/runtime/MessageLoop.cpp
+  src/runtime/PseudoThread.cpp
+  # loader
+  src/loader/BlockLinker.cpp
+  src/loader/Directives.cpp
+  src/loader/LineParser.cpp
+  src/loader/LoadError.cpp
+  src/loader/ScriptReader.cpp
+  src/loader/ScriptSource.cpp
+  src/loader/SourceFiles.cpp
+  # expr
+  src/expr/Compiler.cpp
+  src/expr/Conversions.cpp
+  src/expr/Evaluator.cpp
+  src/expr/Tokenizer.cpp
+  src/expr/ValueToken.cpp
+  src/expr/Var.cpp
+  # exec
+  src/exec/ErrorReport.cpp
+  src/exec/GlobalVars.cpp
+  src/exec/Executor.cpp
+  src/exec/Raise.cpp
+  # objects
+  src/objects/BuiltInFunctions.cpp
+  src/objects/BuiltInVars.cpp
+  src/objects/ObjectBase.cpp
+  src/objects/VarRef.cpp
+  # lib
+  src/lib/FileAppend.cpp
+  # system
+  src/system/Encoding.cpp
+  src/system/TextStream.cpp
+)

@@ -1,0 +1,141 @@
+// Every script-visible message, once. Raise them by id (Msg::Name); formats use printf-style %s/%d/%c.
+// Add new messages in the group of the subsystem that raises them; never spell a message elsewhere.
+#pragma once
+#include <cstdarg>
+#include <cstddef>
+#include "expr/ValueToken.h"
+
+#define BRM_MESSAGES(X)                                                                              \
+    /* start-up */                                                                                   \
+    X(ScriptFileNotFound, L"Script file not found.")                                                 \
+    X(OutOfMemory, L"Out of memory.")                                                                \
+    X(ReplacePrompt, L"An older instance of this script is already running.  Replace it with this instance?\nNote: To avoid this message, see #SingleInstance in the help file.") \
+    X(KeepWaiting, L"Could not close the previous instance of this script.  Keep waiting?")         \
+    X(InvalidMemory, L"Invalid memory read/write.")                                                  \
+    X(RecursionLimit, L"Function recursion limit exceeded.")                                         \
+    X(SystemException, L"System exception 0x%X.")                                                    \
+    /* script source */                                                                              \
+    X(FileCannotBeOpened, L"%s file \"%s\" cannot be opened.")                                       \
+    X(TooManyIncludes, L"Too many includes.")                                                        \
+    X(MissingCloseParen, L"Missing \")\"")                                                           \
+    X(InvalidOption, L"Invalid option.")                                                             \
+    X(UnexpectedChar, L"Unexpected \"%c\"")                                                          \
+    X(MissingBefore, L"Missing \"%c\" before \"%c\"")                                                \
+    X(MissingChar, L"Missing \"%c\"")                                                                \
+    X(MissingSymbol, L"Missing symbol")                                                              \
+    X(Param1Required, L"Parameter #1 required")                                                      \
+    X(Param1Invalid, L"Parameter #1 invalid.")                                                       \
+    X(LibraryNotFound, L"Script library not found.")                                                 \
+    X(InternalCallFailed, L"An internal function call failed.")                                      \
+    X(UnknownClass, L"Unknown class.")                                                               \
+    X(MissingCloseBrace, L"Missing \"}\"")                                                           \
+    X(UnexpectedWord, L"Unexpected \"%s\"")                                                          \
+    X(HotkeyMissingBrace, L"Hotkey or hotstring is missing its opening brace.")                      \
+    /* values */                                                                                     \
+    X(InvalidAssignment, L"Invalid assignment.")                                                     \
+    X(CannotDo, L"This %s cannot %s.")                                                               \
+    X(NotNullTerminated, L"String not null-terminated.")                                            \
+    /* statements, directives, blocks and the executor */                                           \
+    X(HotstringsDisabled, L"Hotstring support was disabled at compile time.")                        \
+    X(DuplicateLabel, L"Duplicate label.")                                                          \
+    X(MissingOpenBrace, L"Missing \"{\"")                                                           \
+    X(UnexpectedDeclaration, L"Unexpected declaration.")                                            \
+    X(DeclarationConflict, L"This %s declaration conflicts with an existing %s.")                  \
+    X(InvalidVarDeclaration, L"Invalid variable declaration.")                                      \
+    X(DidYouMeanAssign, L"Syntax error. Did you mean to use \":=\"?")                               \
+    X(CallNeedsSpace, L"Function calls require a space or \"(\".  Use comma only between parameters.") \
+    X(InvalidHotkey, L"Invalid hotkey.")                                                            \
+    X(NoRecognizedAction, L"This line does not contain a recognized action.")                       \
+    X(InvalidLoopType, L"Invalid loop type.")                                                       \
+    X(MissingColon, L"Missing \":\"")                                                               \
+    X(RequiresAtLeast, L"\"%s\" requires at least %d parameter%s.")                                \
+    X(AcceptsAtMost, L"\"%s\" accepts at most %d parameter%s.")                                    \
+    X(RequiresNonBlank, L"\"%s\" requires that parameter #%u be non-blank.")                       \
+    X(Param1NotBlank, L"Parameter #1 must not be blank in this case.")                              \
+    X(Param2Invalid, L"Parameter #2 invalid.")                                                      \
+    X(ReturnOutsideFunction, L"Return's parameter should be blank except inside a function.")       \
+    X(NameStartsWithDigit, L"This %s name starts with a number, which is not allowed:\n\"%s\"")     \
+    X(NameIllegalChar, L"The following %s name contains an illegal character:\n\"%s\"")             \
+    X(NameReserved, L"The following reserved word must not be used as a %s name:\n\"%s\"")         \
+    X(InvalidUsage, L"Invalid usage.")                                                              \
+    X(DllLoadFailed, L"Failed to load DLL.")                                                        \
+    X(RequiresInterpreter, L"This script requires %s.\n\nCurrent interpreter: %s v%s %s\n%s")       \
+    X(LabelOnElse, L"A label must not point to an ELSE or UNTIL or CATCH.")                        \
+    X(ExpectedCase, L"Expected Case/Default.")                                                      \
+    X(UnexpectedFunction, L"Unexpected function")                                                   \
+    X(LabelNotFound, L"Label not found in current scope.")                                          \
+    X(BreakOutsideLoop, L"Break/Continue must be enclosed by a Loop.")                              \
+    X(JumpOutOfFinally, L"Jumps cannot exit a FINALLY block.")                                      \
+    X(GotoIntoBlock, L"A Goto must not jump into a block that doesn't enclose it.")                 \
+    X(InvalidClass, L"Invalid class.")                                                              \
+    X(TooManyClasses, L"Too many classes.")                                                         \
+    X(NeverExecute, L"This line will never execute, due to %s preceding it.")                      \
+    X(ExceptionThrown, L"An exception was thrown.")                                                 \
+    X(OutOfMemoryThreadExit, L"Out of memory.  The current thread will exit.")                      \
+    X(UnhandledException, L"Unhandled exception.")                                                  \
+    X(FunctionDefUnsupported, L"Function definitions are not available yet.")                       \
+    X(ClassDefUnsupported, L"Class definitions are not available yet.")                             \
+    X(HotkeysUnsupported, L"Hotkeys are not available yet.")                                        \
+    X(LoopKindUnsupported, L"This kind of loop is not available yet.")                              \
+    /* expressions */                                                                                \
+    X(MissingCloseQuote, L"Missing close-quote")                                                     \
+    X(IllegalCharInExpression, L"Illegal character in expression.")                                  \
+    X(UnexpectedReservedWord, L"Unexpected reserved word.")                                          \
+    X(MissingEndingPercent, L"Missing ending \"%\"")                                                 \
+    X(MissingSpaceOrOperator, L"Missing space or operator before this.")                             \
+    X(OperatorAfterString, L"Unexpected operator following literal string.")                         \
+    X(SuperOutsideClass, L"\"Super\" is valid only inside a class.")                                 \
+    X(SyntaxError, L"Syntax error.")                                                                 \
+    X(MissingOperand, L"Missing operand.")                                                           \
+    X(ReferenceNeedsVariable, L"\"&\" requires a variable.")                                         \
+    X(IsSetNeedsVariable, L"IsSet requires a variable.")                                             \
+    X(QuestionMissingColon, L"A \"?\" is missing its \":\"")                                         \
+    X(ColonMissingQuestion, L"A \":\" is missing its \"?\"")                                         \
+    X(MissingPropertyName, L"Missing \"propertyname:\" in object literal.")                          \
+    X(InvalidPropertyName, L"Invalid property name in object literal.")                              \
+    X(TooFewParams, L"Too few parameters passed to function.")                                       \
+    X(TooManyParams, L"Too many parameters passed to function.")                                     \
+    X(MissingRequiredParam, L"Missing a required parameter.")                                        \
+    X(NeverAssigned, L"This %s appears to never be assigned a value.")                               \
+    X(NotAvailableYet, L"%s is not available yet.")                            \
+    X(DivideByZero, L"Divide by zero.")                                                              \
+    X(ErrorEvaluating, L"Error evaluating expression.")                                              \
+    X(TypeMismatch, L"Expected a%s %s but got a%s %s.")                                              \
+    X(ParamTypeMismatch, L"Parameter #%i requires a%s %s, but received a%s %s.")                     \
+    X(DynamicVarBlank, L"This dynamic variable is blank.")                                           \
+    X(VariableNotFound, L"Variable not found.")                                                      \
+    X(DynamicNeedsGlobal, L"This dynamic assignment requires a \"global\" declaration.")              \
+    X(UnsetVariable, L"This %s has not been assigned a value.%s")                                    \
+    X(GlobalMayBeRequired, L"\nA global declaration inside the function may be required.")            \
+    X(NoSuchMember, L"This value of type \"%s\" has no %s named \"%s\".")                            \
+    X(VarNameTooLong, L"Variable name too long.")                                                    \
+    X(ParamInvalid, L"Parameter #%i invalid.")                                             \
+    X(ActionBeAssigned, L"be assigned a value")                                                      \
+    X(ActionTakeReference, L"have its reference taken")                                              \
+    X(ActionBeOutput, L"be used as an output variable")                                              \
+    X(KindStaticVariable, L"static variable")                                                        \
+    X(KindParameter, L"parameter")                                                                   \
+    X(KindLocalVariable, L"local variable")                                                          \
+    X(KindGlobalVariable, L"global variable")                                                        \
+    X(KindVariable, L"variable")                                                                     \
+    X(KindBuiltInVariable, L"built-in variable")
+
+namespace brm {
+
+enum class Msg : int {
+#define BRM_MSG_ENUM(name, text) name,
+    BRM_MESSAGES(BRM_MSG_ENUM)
+#undef BRM_MSG_ENUM
+    Count
+};
+
+// The text (or printf-style format) of a message.
+const Char* MessageText(Msg id);
+
+// Formats a message: %s is a wide string, %c a wide character, %d/%i an int, %u unsigned, %x/%X hex,
+// %I64d a 64-bit integer, %% a percent sign. Use this, not swprintf: the C runtime's wide printf
+// disagrees between builds on what %s means. Always terminates; returns the length.
+size_t FormatMessageText(Char* buffer, size_t capacity, const Char* format, ...);
+size_t FormatMessageTextV(Char* buffer, size_t capacity, const Char* format, va_list args);
+
+}  // namespace brm

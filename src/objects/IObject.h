@@ -1,0 +1,38 @@
+// The minimal object interface the value model needs: intrusive, non-atomic reference counting.
+// Member invocation arrives with the object core.
+#pragma once
+#include <cstdint>
+#include "expr/ValueToken.h"
+
+namespace brm {
+
+struct IObject {
+    virtual uint32_t AddRef() = 0;
+    virtual uint32_t Release() = 0;
+    virtual const Char* TypeName() = 0;
+
+protected:
+    ~IObject() = default;  // destroyed only through Release
+};
+
+// Owning pointer: one reference per holder. A raw IObject* is a borrow.
+template <class T>
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T* adopted) : m_p(adopted) {}  // takes over a reference the caller holds
+    Ref(const Ref& o) : m_p(o.m_p) { if (m_p) m_p->AddRef(); }
+    Ref(Ref&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
+    ~Ref() { if (m_p) m_p->Release(); }
+    Ref& operator=(Ref o) noexcept { T* old = m_p; m_p = o.m_p; o.m_p = old; return *this; }
+    static Ref Borrow(T* p) { if (p) p->AddRef(); return Ref(p); }
+    T* get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    T* Detach() { T* p = m_p; m_p = nullptr; return p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+}  // namespace brm

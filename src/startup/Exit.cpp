@@ -1,0 +1,44 @@
+// Exit reasons and the exit sequence. OnExit callbacks join when callback lists exist.
+#include "startup/Exit.h"
+#include "startup/MainWindow.h"
+#include "startup/ScriptHost.h"
+
+namespace brm {
+
+const wchar_t* ExitReasonText(ExitReason reason) {
+    switch (reason) {
+        case ExitReason::Critical:
+        case ExitReason::Destroy:
+        case ExitReason::Close: return L"Close";
+        case ExitReason::None: return L"";
+        case ExitReason::Error: return L"Error";
+        case ExitReason::Logoff: return L"Logoff";
+        case ExitReason::Shutdown: return L"Shutdown";
+        case ExitReason::Menu: return L"Menu";
+        case ExitReason::Exit: return L"Exit";
+        case ExitReason::Reload: return L"Reload";
+        case ExitReason::Single: return L"Single";
+    }
+    return L"";
+}
+
+void Terminate(ExitReason, int32_t exitCode) {
+    PostQuitMessage(exitCode);
+    DestroyMainWindow();
+    fflush(nullptr);
+    ExitProcess(static_cast<UINT>(exitCode));
+}
+
+void ExitWithReason(ExitReason reason, int32_t exitCode) {
+    // Before the main window exists the script never ran: such an exit is a start-up failure.
+    int32_t code = g_script.running ? exitCode : 2;
+    g_script.exitInProgress = true;
+    Terminate(reason, code);
+}
+
+void ExitApp(int32_t exitCode) {
+    g_script.exitCode = exitCode;
+    ExitWithReason(ExitReason::Exit, g_script.exitCode);
+}
+
+}  // namespace brm

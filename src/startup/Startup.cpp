@@ -1,0 +1,74 @@
+// The start-up sequence: command line, load, single instance, main window, auto-execute, then resident or exit.
+#include "startup/Startup.h"
+#include <string>
+#include "base/Messages.h"
+#include "exec/ErrorReport.h"
+#include "exec/Executor.h"
+#include "loader/ScriptSource.h"
+#include "runtime/MessageLoop.h"
+#include "startup/CommandLine.h"
+#include "startup/Exit.h"
+#include "startup/MainWindow.h"
+#include "startup/ScriptHost.h"
+#include "startup/SingleInstance.h"
+#include "startup/TruePath.h"
+
+namespace brm {
+
+namespace {
+
+constexpr unsigned kResidentWaitMs = 10;
+
+Msg MessageForException(DWORD code) {
+    if (code == EXCEPTION_ACCESS_VIOLATION) return Msg::InvalidMemory;
+    if (code == EXCEPTION_STACK_OVERFLOW) return Msg::RecursionLimit;
+    return Msg::SystemException;
+}
+
+// The last line of defence: a processor exception becomes a critical error instead of a crash report.
+LONG WINAPI ExceptionGuard(EXCEPTION_POINTERS* info) {
+    DWORD code = info->ExceptionRecord->ExceptionCode;
+    Char message[128];
+    FormatMessageText(message, 128, MessageText(MessageForException(code)), static_cast<unsigned>(code));
+    const Char* file = nullptr;
+    int32_t line = 0;
+    ReportError(ErrorKind::Critical, file, line, message);
+    ExitProcess(g_script.running ? static_cast<UINT>(g_script.exitCode) : 0);
+}
+
+}  // namespace
+
+int RunProgram(int argc, wchar_t** argv) {
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+    {
+        std::wstring dir(kMaxPathChars, L'\0');
+        DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(dir.size()), dir.data());
+        dir.resize(n < dir.size() ? n : 0);
+        g_script.initialWorkingDir = dir;
+        g_script.workingDir = dir;
+    }
+    if (ParseCommandLine(argc, argv) != Status::Ok) return 2;
+
+    switch (LoadScript()) {
+        case LoadResult::Failed: return 2;
+        case LoadResult::ValidatedOnly: return 0;
+        case LoadResult::Loaded: break;
+    }
+    switch (EnforceSingleInstance()) {
+        case InstanceDecision::QuitQuietly: return 0;
+        case InstanceDecision::QuitFailed: return 2;
+        case InstanceDecision::Proceed: break;
+    }
+    if (!CreateMainWindow()) return 2;
+    g_script.running = true;
+
+    SetUnhandledExceptionFilter(ExceptionGuard);
+    Status status = RunAutoExecute();
+    if (IsPersistent()) PumpMessages(PumpMode::Resident, kResidentWaitMs);
+    // An error that ended the script is a failure even when the script never set an exit code.
+    if (status == Status::Fail && g_script.exitCode == 0) g_script.exitCode = 2;
+    ExitWithReason(status == Status::Fail ? ExitReason::Error : ExitReason::Exit, g_script.exitCode);
+    return 0;
+}
+
+}  // namespace brm
