@@ -193,7 +193,7 @@ std::wstring ExpandBuiltInVars(const std::wstring& text) {
 std::vector<std::wstring> s_libraryDirs;
 bool s_libraryDirsFormed = false;
 
-Status LibraryInclude(const std::wstring& name, IgnoreFailure ignore) {
+Status LibraryInclude(const std::wstring& name, IgnoreFailure ignore, const std::wstring& directiveLine) {
     if (!s_libraryDirsFormed) {
         s_libraryDirsFormed = true;
         std::wstring candidates[3] = {g_script.scriptDir + L"\\Lib\\", L"", g_script.brmDir + L"\\Lib\\"};
@@ -218,7 +218,7 @@ Status LibraryInclude(const std::wstring& name, IgnoreFailure ignore) {
     }
     if (found.empty()) {
         if (ignore == IgnoreFailure::Yes) return Status::Ok;
-        return ReportLoadErrorMsg(Msg::LibraryNotFound, name.c_str());
+        return ReportLoadErrorMsg(Msg::LibraryNotFound, directiveLine.c_str());
     }
     return IncludeFile(found.c_str(), AllowDuplicate::No, IgnoreFailure::No);
 }
@@ -236,7 +236,8 @@ Status IncludeDirective(const Char* argument, bool again) {
         arg = arg.substr(3);
     }
     if (arg.size() >= 2 && arg[0] == L'<' && arg.find(L'>') == arg.size() - 1)
-        return LibraryInclude(arg.substr(1, arg.size() - 2), ignore);
+        return LibraryInclude(arg.substr(1, arg.size() - 2), ignore,
+                              std::wstring(again ? L"#IncludeAgain " : L"#Include ") + argument);
     arg = ExpandBuiltInVars(arg);
     if (arg[0] != L'*' && IsDirectory(arg)) {
         SetCurrentDirectoryW(arg.c_str());
