@@ -11,19 +11,27 @@ enum class AllowNegative : bool { No, Yes };
 enum class AllowEmpty : bool { No, Yes };
 enum class AllowFloat : bool { No, Yes };
 
+// Blanks around, one sign, "0x" hex digits or decimal digits with at most one point and one exponent
+// (a point after the exponent, as in "1e5.5", is not numeric).
 NumericKind IsNumeric(const Char* text, AllowNegative neg = AllowNegative::Yes, AllowEmpty empty = AllowEmpty::No,
                       AllowFloat flt = AllowFloat::Yes);
 int64_t ParseInt64(const Char* text);
 // Sign, hex or decimal digits only; *end is where parsing stopped (text itself when no digit was consumed).
 int64_t ParseIntPrefix(const Char* text, const Char** end);
-double ParseDouble(const Char* text);  // the C library's decimal conversion (wcstod semantics)
+// The C library's decimal conversion: leading white space, a sign, digits with an optional point and
+// exponent; stops at the first other character. Decimal only: no hex, "inf" or "nan" text. Overflow
+// gives an infinity, underflow zero.
+double ParseDouble(const Char* text);
 int64_t FloatToInt64(double d);        // toward zero; out of range, inf and NaN give INT64_MIN
 
 // Write into a buffer of at least kScratchChars; return the length in characters (terminated).
+// FormatFloat is "%.17g" with ".0" added to integral results ("1.0", "1e+17"); the non-finite values are
+// "inf", "-inf" and "nan" (a NaN's sign is never shown).
 int FormatFloat(double value, Char* buffer);
 int FormatInt64(int64_t value, Char* buffer);
 
-// Token conversions. A Variable token reads its Var (refreshing cached text where needed).
+// Token conversions. A Variable token reads its Var (refreshing cached text where needed). The numeric
+// parsers read a String token's text up to its terminator, so String texts are always terminated.
 const Char* TokenToString(const ValueToken& token, Char* buffer, int32_t* length = nullptr);
 int64_t TokenToInt64(const ValueToken& token);
 enum class HexCheck : bool { No, Yes };
@@ -38,6 +46,7 @@ bool TokenToBool(const ValueToken& token);
 bool TextToBool(const Char* text, int32_t length = -1);
 // ParseDouble, except that with the hex check "0x..." text (after blanks and a sign) is read by ParseInt64.
 double TextToDouble(const Char* text, HexCheck hex = HexCheck::Yes);
-const Char* TokenTypeName(const ValueToken& token);  // "String", "Integer", "Float", object's type, "" for Missing
+// "String", "Integer", "Float", the object's type name; "" for Missing and for an unset variable.
+const Char* TokenTypeName(const ValueToken& token);
 
 }  // namespace brm

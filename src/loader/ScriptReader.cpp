@@ -226,6 +226,11 @@ ScriptReader::ReadResult ScriptReader::ReadPhysical(LineBuffer& into) {
         }
     }
     if (!gotAny) return ReadResult::EndOfInput;
+    // Standard input is never checked for a byte-order mark, so a piped script may still start with one.
+    if (m_physicalLines == 0 && into.Length() && into.Data()[0] == 0xFEFF) {
+        wmemmove(into.Data(), into.Data() + 1, into.Length() - 1);
+        into.SetLength(into.Length() - 1);
+    }
     ++m_physicalLines;
 
     const Char* s = into.Data();

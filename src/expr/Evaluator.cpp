@@ -1,0 +1,946 @@
+// The expression evaluator. One pass over the postfix tokens; every operand is a pointer into either the
+// compiled tokens (literals, variables) or a result slot on the machine stack, so plain numbers and short
+// strings never touch the heap. Whatever must be given back (heap text, object references) is listed in
+// the temporary list and released on every exit path.
+#include "expr/Evaluator.h"
+#include <malloc.h>
+#include <cmath>
+#include <cwchar>
+#include "exec/GlobalVars.h"
+#include "exec/Raise.h"
+#include "expr/Compiler.h"
+#include "expr/Conversions.h"
+#include "expr/Var.h"
+#include "objects/BuiltInFunctions.h"
+#include "objects/VarRef.h"
+#include "startup/ScriptHost.h"
+
+namespace brm {
+
+namespace {
+
+// Temporary strings up to this many characters (terminator included) live on the machine stack, as long
+// as all of one evaluation's stay under kStackStringTotal; deep recursion must not exhaust the stack.
+constexpr size_t kStackStringChars = 4097;
+constexpr size_t kStackStringTotal = 40000;
+
+enum class Want { Nothing, Truth, Value, ValueOrMissing, Assign };
+
+struct Temp {
+    Char* memory;
+    IObject* object;
+};
+
+inline bool IsMissing(const ValueToken* t) { return t->symbol == SymMissing; }
+
+inline uint32_t KindOf(const ValueToken* t) {
+    if (t->symbol <= SymFloat || t->symbol == SymObject || t->symbol == SymMissing)
+        return t->symbol;
+    return TokenKind(*t);
+}
+
+inline IObject* ObjectOf(const ValueToken* t) {
+    if (t->symbol == SymObject)
+        return t->object;
+    if (t->symbol == SymVariable && t->var->IsObject())
+        return t->var->Object();
+    return nullptr;
+}
+
+// Reads a number without converting text where the variable already holds one.
+inline bool GetNumber(const ValueToken* t, ValueToken& out) {
+    switch (t->symbol) {
+    case SymInteger:
+    case SymFloat:
+        out = *t;
+        return true;
+    case SymVariable: {
+        Var* v = t->var->Target();
+        if (v->m_attrib & VarAttribInteger) {
+            out.SetInteger(v->m_valueInt64);
+            return true;
+        }
+        if (v->m_attrib & VarAttribFloat) {
+            out.SetFloat(v->m_valueDouble);
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return TokenToNumber(*t, out);
+}
+
+inline double AsDouble(const ValueToken& n) {
+    return n.symbol == SymInteger ? static_cast<double>(n.valueInt64) : n.valueDouble;
+}
+
+Status ErrorEvaluating() { return RaiseMsg(ErrorClass::Error, Msg::ErrorEvaluating); }
+Status DivideByZero() { return RaiseMsg(ErrorClass::ZeroDivisionError, Msg::DivideByZero); }
+
+// Case-insensitive for A-Z only, stopping at the first NUL as the C library's comparison does.
+bool EqualFoldAZ(const Char* a, const Char* b) {
+    for (;; ++a, ++b) {
+        Char ca = *a, cb = *b;
+        if (ca >= L'A' && ca <= L'Z') ca = static_cast<Char>(ca + 32);
+        if (cb >= L'A' && cb <= L'Z') cb = static_cast<Char>(cb + 32);
+        if (ca != cb)
+            return false;
+        if (!ca)
+            return true;
+    }
+}
+
+int64_t IntPower(int64_t base, int64_t exp) {
+    uint64_t result = 1, b = static_cast<uint64_t>(base);
+    for (uint64_t e = static_cast<uint64_t>(exp); e; e >>= 1) {
+        if (e & 1)
+            result *= b;
+        b *= b;
+    }
+    return static_cast<int64_t>(result);
+}
+
+// Integer arithmetic and comparison; wraps through unsigned casts.
+Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
+    uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
+    switch (op) {
+    case SymAdd: r.SetInteger(static_cast<int64_t>(ua + ub)); break;
+    case SymSubtract: r.SetInteger(static_cast<int64_t>(ua - ub)); break;
+    case SymMultiply: r.SetInteger(static_cast<int64_t>(ua * ub)); break;
+    case SymFloorDivide:
+        if (b == 0)
+            return DivideByZero();
+        // INT64_MIN / -1 traps on x86: negate through unsigned instead.
+        r.SetInteger(b == -1 ? static_cast<int64_t>(0 - ua) : a / b);
+        break;
+    case SymPower:
+        if (b < 0) {
+            if (a == 0)
+                return DivideByZero();
+            double m = std::pow(std::fabs(static_cast<double>(a)), static_cast<double>(b));
+            r.SetFloat(a < 0 && (b & 1) ? -m : m);
+        } else if (b == 0) {
+            if (a == 0)
+                return ErrorEvaluating();
+            r.SetInteger(1);
+        } else {
+            r.SetInteger(IntPower(a, b));
+        }
+        break;
+    case SymBitAnd: r.SetInteger(a & b); break;
+    case SymBitOr: r.SetInteger(a | b); break;
+    case SymBitXor: r.SetInteger(a ^ b); break;
+    case SymShiftLeft:
+    case SymShiftRight:
+    case SymShiftRightLogical:
+        if (b < 0 || b > 63)
+            return ErrorEvaluating();
+        if (op == SymShiftLeft)
+            r.SetInteger(static_cast<int64_t>(ua << b));
+        else if (op == SymShiftRight)
+            r.SetInteger(a >> b);
+        else
+            r.SetInteger(static_cast<int64_t>(ua >> b));
+        break;
+    case SymEqual: case SymStrictEqual: r.SetInteger(a == b); break;
+    case SymNotEqual: case SymStrictNotEqual: r.SetInteger(a != b); break;
+    case SymLess: r.SetInteger(a < b); break;
+    case SymGreater: r.SetInteger(a > b); break;
+    case SymLessOrEqual: r.SetInteger(a <= b); break;
+    case SymGreaterOrEqual: r.SetInteger(a >= b); break;
+    default: return ErrorEvaluating();
+    }
+    return Status::Ok;
+}
+
+Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
+    switch (op) {
+    case SymAdd: r.SetFloat(a + b); break;
+    case SymSubtract: r.SetFloat(a - b); break;
+    case SymMultiply: r.SetFloat(a * b); break;
+    case SymDivide:
+        if (b == 0.0)
+            return DivideByZero();
+        r.SetFloat(a / b);
+        break;
+    case SymPower:
+        if (a == 0.0 && b < 0)
+            return DivideByZero();
+        if (a == 0.0 && b == 0.0)
+            return ErrorEvaluating();
+        if (a < 0) {
+            if (std::floor(b) != b)
+                return ErrorEvaluating();
+            double m = std::pow(-a, b);
+            r.SetFloat(std::fmod(b, 2.0) != 0.0 ? -m : m);
+        } else {
+            r.SetFloat(std::pow(a, b));
+        }
+        break;
+    case SymEqual: case SymStrictEqual: r.SetInteger(a == b); break;
+    case SymNotEqual: case SymStrictNotEqual: r.SetInteger(a != b); break;
+    case SymLess: r.SetInteger(a < b); break;
+    case SymGreater: r.SetInteger(a > b); break;
+    case SymLessOrEqual: r.SetInteger(a <= b); break;
+    case SymGreaterOrEqual: r.SetInteger(a >= b); break;
+    default: return ErrorEvaluating();
+    }
+    return Status::Ok;
+}
+
+inline bool IsEquality(uint32_t op) { return op >= SymEqual && op <= SymStrictNotEqual; }
+inline bool IsIntegerOnly(uint32_t op) {
+    return op == SymFloorDivide || op == SymBitAnd || op == SymBitOr || op == SymBitXor || op == SymShiftLeft ||
+           op == SymShiftRight || op == SymShiftRightLogical;
+}
+
+// Every binary operator but concatenation, `is` and the assignments' own work.
+Status BinaryOp(uint32_t op, const ValueToken* left, const ValueToken* right, ValueToken& r) {
+    if (IsMissing(left) || IsMissing(right))
+        return ErrorEvaluating();
+    if (IsEquality(op)) {
+        IObject* lo = ObjectOf(left);
+        IObject* ro = ObjectOf(right);
+        if (lo || ro) {
+            bool same = lo == ro;
+            r.SetInteger((op == SymEqual || op == SymStrictEqual) ? same : !same);
+            return Status::Ok;
+        }
+    }
+    ValueToken ln, rn;
+    bool lnum, rnum;
+    if (IsEquality(op) && TokenIsPureNumeric(*left) == NumericKind::None &&
+        TokenIsPureNumeric(*right) == NumericKind::None) {
+        lnum = rnum = false;  // two strings compare as text even when they look like numbers
+    } else {
+        lnum = KindOf(left) != SymObject && GetNumber(left, ln);
+        rnum = KindOf(right) != SymObject && GetNumber(right, rn);
+    }
+    if (lnum && rnum) {
+        if (ln.symbol == SymInteger && rn.symbol == SymInteger && op != SymDivide)
+            return IntegerOp(op, ln.valueInt64, rn.valueInt64, r);
+        if (IsIntegerOnly(op))
+            return RaiseTypeError(L"Integer", ln.symbol == SymFloat ? *left : *right);
+        return FloatOp(op, AsDouble(ln), AsDouble(rn), r);
+    }
+    if (IsEquality(op)) {
+        Char lb[kScratchChars], rb[kScratchChars];
+        int32_t ll, rl;
+        const Char* ls = TokenToString(*left, lb, &ll);
+        const Char* rs = TokenToString(*right, rb, &rl);
+        bool equal;
+        if (op == SymEqual || op == SymNotEqual) {
+            equal = EqualFoldAZ(ls, rs);
+        } else {
+            if (ll < 0) ll = static_cast<int32_t>(wcslen(ls));
+            if (rl < 0) rl = static_cast<int32_t>(wcslen(rs));
+            equal = ll == rl && wmemcmp(ls, rs, static_cast<size_t>(ll)) == 0;
+        }
+        r.SetInteger((op == SymEqual || op == SymStrictEqual) ? equal : !equal);
+        return Status::Ok;
+    }
+    // Relational, arithmetic and bitwise operators need numbers.
+    return RaiseTypeError(L"Number", rnum ? *left : *right);
+}
+
+Status MemberError(const ValueToken* target, const CallSite* site, const Char* name) {
+    uint32_t kind = site->flags & CallKindMask;
+    bool method = kind == CallInvoke;
+    const Char* member = name ? name : (method ? L"Call" : L"__Item");
+    return RaiseFormatted(method ? ErrorClass::MethodError : ErrorClass::PropertyError, nullptr, Msg::NoSuchMember,
+                          TokenTypeName(*target), method ? L"method" : L"property", member);
+}
+
+// The checks before a built-in function runs, and the call.
+Status CallBuiltIn(BuiltInFunc* bif, CallResult& result, ValueToken** params, int count) {
+    while (count > bif->MinParams() && count > 0 && IsMissing(params[count - 1]))
+        --count;  // trailing omitted arguments are simply not passed
+    if (count > bif->MaxParams() && !bif->IsVariadic())
+        return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, bif->Name());
+    if (count < bif->MinParams())
+        return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, bif->Name());
+    for (int i = 0; i < count; ++i) {
+        if (i < bif->MinParams() && IsMissing(params[i]))
+            return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam, bif->Name());
+        if (bif->IsOutputParam(i) && !IsMissing(params[i])) {
+            const ValueToken* p = params[i];
+            bool ok = p->symbol == SymVariable && p->varUsage != VarUsageRead && p->varUsage != VarUsageMaybeUnset;
+            if (!ok)
+                return RaiseParamTypeError(i, L"variable reference", *p);
+        }
+    }
+    result.func = bif;
+    result.value.SetInteger(0);
+    return bif->def->routine(result, params, count);
+}
+
+class Evaluation {
+public:
+    Evaluation(ScriptLine& line, ArgRecord& arg) : m_line(line), m_arg(arg) {}
+    Status Run(Want want, CallResult* out, bool* truth);
+
+private:
+    ScriptLine& m_line;
+    ArgRecord& m_arg;
+};
+
+Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& notFound) {
+    notFound = false;
+    IObject* object = ObjectOf(name);
+    if (object) {
+        if (auto* ref = dynamic_cast<VarRef*>(object)) {
+            var = &ref->Body();
+            return Status::Ok;
+        }
+        return RaiseTypeError(L"String or VarRef", *name);
+    }
+    Char buffer[kScratchChars];
+    int32_t length;
+    const Char* text = TokenToString(*name, buffer, &length);
+    if (length < 0)
+        length = static_cast<int32_t>(wcslen(text));
+    if (!length)
+        return RaiseMsg(ErrorClass::Error, Msg::DynamicVarBlank);
+    if (usage >= VarUsageReference) {
+        var = FindOrAddGlobal(text, static_cast<size_t>(length));
+        if (!var)
+            return Status::Fail;
+        if (usage == VarUsageReference && var->Target()->m_type != VarTypeNormal)
+            return var->RaiseReadOnly(VarAction::TakeReference);
+        if (var->IsReadOnly())
+            return var->RaiseReadOnly(usage == VarUsageOutputOnly ? VarAction::Output : VarAction::Assign);
+        return Status::Ok;
+    }
+    var = FindGlobal(text, static_cast<size_t>(length));
+    if (!var) {
+        if (usage == VarUsageIsSetArg || usage == VarUsageMaybeUnset) {
+            notFound = true;
+            return Status::Ok;
+        }
+        return RaiseMsg(ErrorClass::Error, Msg::VariableNotFound, text);
+    }
+    return Status::Ok;
+}
+
+// Text of an operand for concatenation; objects cannot be concatenated.
+inline Status ConcatText(const ValueToken* t, Char* buffer, const Char*& text, int32_t& length) {
+    if (IsMissing(t))
+        return ErrorEvaluating();
+    if (ObjectOf(t))
+        return RaiseTypeError(L"String", *t);
+    text = TokenToString(*t, buffer, &length);
+    if (length < 0)
+        length = static_cast<int32_t>(wcslen(text));
+    return Status::Ok;
+}
+
+Status IncDecValue(const ValueToken* operand, ValueToken& old) {
+    if (!GetNumber(operand, old))
+        return RaiseTypeError(L"Number", *operand);
+    return Status::Ok;
+}
+
+// The allocation of temporary text must happen in the frame that uses it (alloca), hence a macro.
+#define BRM_TEMP_TEXT(ptr, chars)                                                                     \
+    do {                                                                                              \
+        size_t brmChars_ = (chars);                                                                   \
+        if (brmChars_ <= kStackStringChars && arenaUsed + brmChars_ <= kStackStringTotal) {           \
+            (ptr) = static_cast<Char*>(alloca(brmChars_ * sizeof(Char)));                             \
+            arenaUsed += brmChars_;                                                                   \
+        } else {                                                                                      \
+            (ptr) = static_cast<Char*>(malloc(brmChars_ * sizeof(Char)));                             \
+            if (!(ptr)) {                                                                             \
+                status = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);                         \
+                goto stop;                                                                            \
+            }                                                                                         \
+            temps[tempCount++] = Temp{(ptr), nullptr};                                                \
+        }                                                                                             \
+    } while (0)
+
+#define BRM_STOP(expr)                       \
+    do {                                     \
+        status = (expr);                     \
+        if (status != Status::Ok)            \
+            goto stop;                       \
+    } while (0)
+
+#define BRM_FAIL(expr)  \
+    do {                \
+        status = (expr); \
+        goto stop;      \
+    } while (0)
+
+Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
+    CompiledExpr& expr = *m_arg.postfix;
+    const int32_t count = expr.count;
+    ValueToken* const tokens = expr.tokens;
+    auto** stack = static_cast<ValueToken**>(alloca(sizeof(ValueToken*) * (count + 1)));
+    auto* slots = static_cast<ValueToken*>(alloca(sizeof(ValueToken) * count));
+    auto* temps = static_cast<Temp*>(alloca(sizeof(Temp) * (count + 1)));
+    int sp = 0;
+    int tempCount = 0;
+    size_t arenaUsed = 0;
+    Status status = Status::Ok;
+    Char scratch[kScratchChars];
+    ValueToken* result = nullptr;
+
+    for (int32_t i = 0; i < count; ++i) {
+        ValueToken* t = &tokens[i];
+        ValueToken* slot = &slots[i];
+        uint32_t sym = t->symbol;
+        switch (sym) {
+        case SymString:
+        case SymInteger:
+        case SymFloat:
+        case SymMissing:
+        case SymObject:
+            stack[sp++] = t;
+            continue;
+        case SymDynamic:
+        case SymVariable: {
+            Var* var;
+            uint32_t usage = t->varUsage;
+            if (sym == SymDynamic) {
+                bool notFound;
+                BRM_STOP(ResolveDynamic(stack[--sp], usage, var, notFound));
+                if (notFound) {
+                    if (usage == VarUsageIsSetArg) {
+                        slot->SetInteger(0);
+                        stack[sp++] = slot;
+                        ++i;  // the IsSet call that follows has its answer
+                    } else {
+                        slot->SetMissing();
+                        stack[sp++] = slot;
+                    }
+                    continue;
+                }
+                slot->SetVar(var, usage);
+                slot->extraPtr = nullptr;
+                t = slot;
+            } else {
+                var = t->var;
+            }
+            if (usage == VarUsageReference) {
+                // `&x` outside a by-reference argument: the variable's VarRef.
+                VarRef* ref = var->MakeRef();
+                if (!ref)
+                    BRM_FAIL(Status::Fail);
+                temps[tempCount++] = Temp{nullptr, ref};
+                slot->SetObject(ref);
+                stack[sp++] = slot;
+                continue;
+            }
+            if (usage >= VarUsageReference || usage == VarUsageIsSetArg) {
+                stack[sp++] = t;
+                continue;
+            }
+            Var* target = var->Target();
+            if (target->m_type == VarTypeVirtual) {
+                CallResult getter(scratch);
+                getter.value.extra = 0;
+                Status s = target->m_virtual->getter(getter, var->m_name);
+                if (s != Status::Ok)
+                    BRM_FAIL(s);
+                *slot = getter.value;
+                if (slot->symbol == SymString) {
+                    if (getter.memToFree) {
+                        temps[tempCount++] = Temp{getter.memToFree, nullptr};
+                        getter.memToFree = nullptr;
+                    } else if (slot->marker == scratch) {
+                        int32_t length = slot->markerLength < 0 ? static_cast<int32_t>(wcslen(scratch)) : slot->markerLength;
+                        Char* copy;
+                        BRM_TEMP_TEXT(copy, static_cast<size_t>(length) + 1);
+                        wmemcpy(copy, scratch, static_cast<size_t>(length));
+                        copy[length] = L'\0';
+                        slot->SetString(copy, length);
+                    }
+                } else if (slot->symbol == SymObject) {
+                    temps[tempCount++] = Temp{nullptr, slot->object};
+                    getter.value.SetInteger(0);  // the reference moved to the temporary list
+                }
+                stack[sp++] = slot;
+                continue;
+            }
+            if (!(target->m_attrib & VarAttribUnset)) {
+                stack[sp++] = t;
+                continue;
+            }
+            if (usage == VarUsageMaybeUnset) {
+                slot->SetMissing();
+                stack[sp++] = slot;
+                continue;
+            }
+            BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable, VarKindName(*target), L""));
+        }
+        case SymSuper:
+            BRM_FAIL(ErrorEvaluating());
+        case SymEnd:
+            goto done;
+        default:
+            break;
+        }
+
+        switch (OperatorKind(sym)) {
+        case OpKind::Jump: {
+            ValueToken* top = stack[sp - 1];
+            switch (sym) {
+            case SymCoalesce:
+                if (IsMissing(top))
+                    --sp;
+                else
+                    i = static_cast<int32_t>(t->extra);
+                continue;
+            case SymOr:
+            case SymAnd: {
+                if (IsMissing(top))
+                    BRM_FAIL(ErrorEvaluating());
+                bool truthValue = TokenToBool(*top);
+                if (truthValue == (sym == SymOr))
+                    i = static_cast<int32_t>(t->extra);
+                else
+                    --sp;
+                continue;
+            }
+            case SymQuestion:
+                --sp;
+                if (IsMissing(top))
+                    BRM_FAIL(ErrorEvaluating());
+                if (!TokenToBool(*top))
+                    i = static_cast<int32_t>(t->extra);
+                continue;
+            default:  // `:` at the end of the true branch
+                i = static_cast<int32_t>(t->extra);
+                continue;
+            }
+        }
+        case OpKind::Comma:
+            // The left part was evaluated for its effects; the right part is the value.
+            stack[sp - 2] = stack[sp - 1];
+            --sp;
+            continue;
+        case OpKind::Prefix:
+        case OpKind::Postfix: {
+            ValueToken* operand = stack[sp - 1];
+            switch (sym) {
+            case SymNot:
+            case SymLogicalNot:
+                if (IsMissing(operand))
+                    BRM_FAIL(ErrorEvaluating());
+                slot->SetInteger(!TokenToBool(*operand));
+                break;
+            case SymNegate:
+            case SymUnaryPlus: {
+                ValueToken n;
+                if (IsMissing(operand))
+                    BRM_FAIL(ErrorEvaluating());
+                if (KindOf(operand) == SymObject || !GetNumber(operand, n))
+                    BRM_FAIL(RaiseTypeError(L"Number", *operand));
+                if (sym == SymNegate) {
+                    if (n.symbol == SymInteger)
+                        n.SetInteger(static_cast<int64_t>(0 - static_cast<uint64_t>(n.valueInt64)));
+                    else
+                        n.SetFloat(-n.valueDouble);
+                }
+                *slot = n;
+                break;
+            }
+            case SymBitNot: {
+                ValueToken n;
+                if (IsMissing(operand))
+                    BRM_FAIL(ErrorEvaluating());
+                if (KindOf(operand) == SymObject || !GetNumber(operand, n) || n.symbol != SymInteger)
+                    BRM_FAIL(RaiseTypeError(L"Number", *operand));
+                slot->SetInteger(~n.valueInt64);
+                break;
+            }
+            case SymReference: {
+                if (operand->symbol != SymVariable)
+                    BRM_FAIL(ErrorEvaluating());
+                VarRef* ref = operand->var->MakeRef();
+                if (!ref)
+                    BRM_FAIL(Status::Fail);
+                temps[tempCount++] = Temp{nullptr, ref};
+                slot->SetObject(ref);
+                break;
+            }
+            default: {  // ++ and --, prefix or postfix
+                if (operand->symbol != SymVariable)
+                    BRM_FAIL(ErrorEvaluating());
+                Var* var = operand->var;
+                ValueToken old;
+                BRM_STOP(IncDecValue(operand, old));
+                int step = (sym == SymPreIncrement || sym == SymPostIncrement) ? 1 : -1;
+                if (old.symbol == SymInteger)
+                    BRM_STOP(var->AssignInteger(static_cast<int64_t>(static_cast<uint64_t>(old.valueInt64) + static_cast<uint64_t>(step))));
+                else
+                    BRM_STOP(var->AssignFloat(old.valueDouble + step));
+                if (sym == SymPostIncrement || sym == SymPostDecrement) {
+                    *slot = old;
+                } else if (var->Target()->m_type == VarTypeNormal) {
+                    slot->SetVar(var);
+                } else {
+                    if (old.symbol == SymInteger)
+                        slot->SetInteger(static_cast<int64_t>(static_cast<uint64_t>(old.valueInt64) + static_cast<uint64_t>(step)));
+                    else
+                        slot->SetFloat(old.valueDouble + step);
+                }
+                break;
+            }
+            }
+            stack[sp - 1] = slot;
+            continue;
+        }
+        case OpKind::Assign:
+        case OpKind::Binary: {
+            ValueToken* right = stack[--sp];
+            ValueToken* left = stack[sp - 1];
+            if (OperatorKind(sym) == OpKind::Assign) {
+                if (left->symbol != SymVariable)
+                    BRM_FAIL(ErrorEvaluating());
+                Var* var = left->var;
+                if (sym == SymAssign) {
+                    BRM_STOP(var->Assign(*right));
+                } else if (sym == SymConcatAssign) {
+                    const Char* text;
+                    int32_t length;
+                    Char buffer[kScratchChars];
+                    BRM_STOP(ConcatText(right, buffer, text, length));
+                    if (var->IsUnset())
+                        BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable,
+                                                VarKindName(*var->Target()), L""));
+                    if (var->IsObject())
+                        BRM_FAIL(RaiseTypeError(L"String", *left));
+                    if (var->Target()->m_type != VarTypeNormal || !var->Append(text, length)) {
+                        Char lb[kScratchChars];
+                        const Char* ltext;
+                        int32_t llength;
+                        BRM_STOP(ConcatText(left, lb, ltext, llength));
+                        size_t total = static_cast<size_t>(llength) + static_cast<size_t>(length);
+                        Char* joined;
+                        BRM_TEMP_TEXT(joined, total + 1);
+                        wmemcpy(joined, ltext, static_cast<size_t>(llength));
+                        wmemcpy(joined + llength, text, static_cast<size_t>(length));
+                        joined[total] = L'\0';
+                        BRM_STOP(var->AssignString(joined, static_cast<int32_t>(total)));
+                    }
+                } else {
+                    if (var->IsUnset())
+                        BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable,
+                                                VarKindName(*var->Target()), L""));
+                    ValueToken value;
+                    uint32_t op = sym - SymAddAssign + SymAdd;
+                    switch (sym) {
+                    case SymAddAssign: op = SymAdd; break;
+                    case SymSubtractAssign: op = SymSubtract; break;
+                    case SymMultiplyAssign: op = SymMultiply; break;
+                    case SymDivideAssign: op = SymDivide; break;
+                    case SymFloorDivideAssign: op = SymFloorDivide; break;
+                    case SymBitOrAssign: op = SymBitOr; break;
+                    case SymBitXorAssign: op = SymBitXor; break;
+                    case SymBitAndAssign: op = SymBitAnd; break;
+                    case SymShiftLeftAssign: op = SymShiftLeft; break;
+                    case SymShiftRightAssign: op = SymShiftRight; break;
+                    default: op = SymShiftRightLogical; break;
+                    }
+                    Var* target = var->Target();
+                    if ((target->m_attrib & VarAttribInteger) && right->symbol == SymInteger && op != SymDivide) {
+                        BRM_STOP(IntegerOp(op, target->m_valueInt64, right->valueInt64, value));
+                    } else {
+                        ValueToken current;
+                        var->ToToken(current);
+                        BRM_STOP(BinaryOp(op, &current, right, value));
+                    }
+                    BRM_STOP(var->Assign(value));
+                }
+                if (var->Target()->m_type == VarTypeNormal) {
+                    slot->SetVar(var);
+                } else {
+                    var->ToToken(*slot);
+                }
+                stack[sp - 1] = slot;
+                continue;
+            }
+            if (sym == SymConcat) {
+                Char lb[kScratchChars], rb[kScratchChars];
+                const Char *ltext, *rtext;
+                int32_t llength, rlength;
+                BRM_STOP(ConcatText(left, lb, ltext, llength));
+                BRM_STOP(ConcatText(right, rb, rtext, rlength));
+                size_t total = static_cast<size_t>(llength) + static_cast<size_t>(rlength);
+                Char* joined;
+                BRM_TEMP_TEXT(joined, total + 1);
+                wmemcpy(joined, ltext, static_cast<size_t>(llength));
+                wmemcpy(joined + llength, rtext, static_cast<size_t>(rlength));
+                joined[total] = L'\0';
+                slot->SetString(joined, static_cast<int32_t>(total));
+                stack[sp - 1] = slot;
+                continue;
+            }
+            if (sym == SymIs) {
+                if (IsMissing(left) || IsMissing(right))
+                    BRM_FAIL(ErrorEvaluating());
+                // Classes arrive with the object core; until then nothing is a class.
+                BRM_FAIL(RaiseTypeError(L"Class", *right));
+            }
+            if (left->symbol == SymInteger && right->symbol == SymInteger && sym != SymDivide) {
+                BRM_STOP(IntegerOp(sym, left->valueInt64, right->valueInt64, *slot));
+            } else {
+                BRM_STOP(BinaryOp(sym, left, right, *slot));
+            }
+            stack[sp - 1] = slot;
+            continue;
+        }
+        case OpKind::Call: {
+            auto* site = static_cast<CallSite*>(t->extraPtr);
+            int n = site->paramCount;
+            sp -= n;
+            ValueToken** params = stack + sp;
+            if (site->flags & (CallArrayLiteral | CallObjectLiteral | CallRegExMatch)) {
+                const Char* what = (site->flags & CallArrayLiteral)    ? L"Array literal"
+                                   : (site->flags & CallObjectLiteral) ? L"Object literal"
+                                                                       : L"The ~= operator";
+                BRM_FAIL(RaiseFormatted(ErrorClass::Error, nullptr, Msg::NotAvailableYet, what));
+            }
+            const Char* name = site->memberName;
+            ValueToken* nameToken = nullptr;
+            Char nameBuffer[kScratchChars];
+            if (site->flags & CallDynamicName) {
+                nameToken = stack[--sp];
+                const Char* text;
+                int32_t length;
+                if (ObjectOf(nameToken))
+                    BRM_FAIL(RaiseTypeError(L"String", *nameToken));
+                BRM_STOP(ConcatText(nameToken, nameBuffer, text, length));
+                name = text;
+            }
+            IObject* func = site->func;
+            ValueToken* target = nullptr;
+            if (!func) {
+                target = stack[--sp];
+                if (IsMissing(target))
+                    BRM_FAIL(ErrorEvaluating());
+                if (site->flags & CallKeepTarget) {
+                    stack[sp++] = target;
+                    if (nameToken)
+                        stack[sp++] = nameToken;
+                }
+            }
+            if (site->flags & CallVariadic)
+                BRM_FAIL(RaiseFormatted(ErrorClass::Error, nullptr, Msg::NotAvailableYet, L"A variadic call"));
+            BuiltInFunc* bif = site->builtIn;
+            if (!bif && !name && (site->flags & CallKindMask) == CallInvoke) {
+                IObject* object = func ? func : ObjectOf(target);
+                if (!object)
+                    BRM_FAIL(MemberError(target, site, nullptr));
+                bif = dynamic_cast<BuiltInFunc*>(object);
+                if (!bif) {
+                    CallResult call(scratch);
+                    BRM_STOP(CallFunctionObject(object, call, params, n));
+                }
+            }
+            if (!bif)
+                BRM_FAIL(MemberError(target, site, name));
+            CallResult call(scratch);
+            call.value.extra = 0;
+            Status s = CallBuiltIn(bif, call, params, n);
+            if (s != Status::Ok)
+                BRM_FAIL(s);
+            *slot = call.value;
+            if (slot->symbol == SymString) {
+                if (call.memToFree) {
+                    temps[tempCount++] = Temp{call.memToFree, nullptr};
+                    call.memToFree = nullptr;
+                } else if (slot->marker >= scratch && slot->marker < scratch + kScratchChars) {
+                    int32_t length = slot->markerLength < 0 ? static_cast<int32_t>(wcslen(slot->marker)) : slot->markerLength;
+                    Char* copy;
+                    BRM_TEMP_TEXT(copy, static_cast<size_t>(length) + 1);
+                    wmemcpy(copy, slot->marker, static_cast<size_t>(length));
+                    copy[length] = L'\0';
+                    slot->SetString(copy, length);
+                }
+            } else if (slot->symbol == SymObject) {
+                temps[tempCount++] = Temp{nullptr, slot->object};
+                call.value.SetInteger(0);
+            }
+            stack[sp++] = slot;
+            continue;
+        }
+        default:
+            BRM_FAIL(ErrorEvaluating());
+        }
+    }
+done:
+    if (sp != 1)
+        BRM_FAIL(ErrorEvaluating());
+    result = stack[0];
+    if (IsMissing(result) && want != Want::Assign && want != Want::ValueOrMissing && want != Want::Nothing)
+        BRM_FAIL(ErrorEvaluating());
+    switch (want) {
+    case Want::Nothing:
+        break;
+    case Want::Truth:
+        *truth = TokenToBool(*result);
+        break;
+    case Want::Assign: {
+        Var* target = ArgVar(m_line.args[0]);
+        if (!target)
+            BRM_FAIL(ErrorEvaluating());
+        BRM_STOP(target->Assign(*result));
+        break;
+    }
+    case Want::Value:
+    case Want::ValueOrMissing: {
+        ValueToken value = *result;
+        if (value.symbol == SymVariable)
+            value.var->ToToken(value);
+        if (value.symbol == SymString) {
+            int32_t length = value.markerLength < 0 ? static_cast<int32_t>(wcslen(value.marker)) : value.markerLength;
+            // Hand over heap text that this evaluation owns; copy anything else.
+            Char* owned = nullptr;
+            for (int k = 0; k < tempCount; ++k)
+                if (temps[k].memory && temps[k].memory == value.marker) {
+                    owned = temps[k].memory;
+                    temps[k].memory = nullptr;
+                }
+            if (owned) {
+                out->memToFree = owned;
+                out->value.SetString(owned, length);
+            } else if (length < kScratchChars) {
+                wmemcpy(out->buffer, value.marker, static_cast<size_t>(length));
+                out->buffer[length] = L'\0';
+                out->value.SetString(out->buffer, length);
+            } else {
+                Char* copy = static_cast<Char*>(malloc((static_cast<size_t>(length) + 1) * sizeof(Char)));
+                if (!copy)
+                    BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                wmemcpy(copy, value.marker, static_cast<size_t>(length));
+                copy[length] = L'\0';
+                out->memToFree = copy;
+                out->value.SetString(copy, length);
+            }
+        } else if (value.symbol == SymObject) {
+            value.object->AddRef();
+            out->value.SetObject(value.object);
+        } else {
+            out->value = value;
+        }
+        break;
+    }
+    }
+stop:
+    for (int k = 0; k < tempCount; ++k) {
+        if (temps[k].memory)
+            free(temps[k].memory);
+        if (temps[k].object)
+            temps[k].object->Release();
+    }
+    if (status != Status::Ok && status != Status::Fail && status != Status::EarlyExit)
+        status = Status::Fail;
+    if (status == Status::Ok && !result) {
+        // The error was shown and the user chose to continue: the value is the empty string.
+        if (out)
+            out->value.SetString(L"", 0);
+        if (truth)
+            *truth = false;
+    }
+    return status;
+}
+
+#undef BRM_TEMP_TEXT
+#undef BRM_STOP
+#undef BRM_FAIL
+
+Status Evaluate(ScriptLine& line, ArgRecord& arg, Want want, CallResult* out, bool* truth) {
+    if (!arg.isExpression || !arg.postfix) {
+        // Plain text (a literal the compiler simplified, or a non-expression argument).
+        switch (want) {
+        case Want::Truth: {
+            ValueToken t;
+            t.SetString(arg.text, static_cast<int32_t>(arg.length));
+            *truth = TokenToBool(t);
+            return Status::Ok;
+        }
+        case Want::Assign: {
+            Var* target = ArgVar(line.args[0]);
+            if (!target)
+                return ErrorEvaluating();
+            return target->AssignString(arg.text, static_cast<int32_t>(arg.length));
+        }
+        case Want::Value:
+        case Want::ValueOrMissing:
+            out->value.SetString(arg.text, static_cast<int32_t>(arg.length));
+            return Status::Ok;
+        default:
+            return Status::Ok;
+        }
+    }
+    Evaluation evaluation(line, arg);
+    return evaluation.Run(want, out, truth);
+}
+
+}  // namespace
+
+const Char* ArticleSuffix(const Char* word) {
+    switch (word[0]) {
+    case L'A': case L'E': case L'I': case L'O': case L'U':
+    case L'a': case L'e': case L'i': case L'o': case L'u':
+        return L"n";
+    default:
+        return L"";
+    }
+}
+
+Status RaiseTypeError(const Char* expected, const ValueToken& value) {
+    if (value.symbol == SymVariable && value.var->IsUnset())
+        return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
+                              VarKindName(*value.var->Target()), L"");
+    const Char* got = TokenTypeName(value);
+    return RaiseFormatted(ErrorClass::TypeError, nullptr, Msg::TypeMismatch, ArticleSuffix(expected), expected,
+                          ArticleSuffix(got), got);
+}
+
+Status RaiseParamTypeError(int paramIndex, const Char* expected, const ValueToken& value) {
+    if (value.symbol == SymVariable && value.var->IsUnset() && value.varUsage != VarUsageRead &&
+        wcscmp(expected, L"variable reference") != 0)
+        return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
+                              VarKindName(*value.var->Target()), L"");
+    const Char* got = TokenTypeName(value);
+    return RaiseFormatted(ErrorClass::TypeError, nullptr, Msg::ParamTypeMismatch, paramIndex + 1,
+                          ArticleSuffix(expected), expected, ArticleSuffix(got), got);
+}
+
+Status CallFunctionObject(IObject* func, CallResult& result, ValueToken** params, int paramCount) {
+    if (auto* bif = dynamic_cast<BuiltInFunc*>(func))
+        return CallBuiltIn(bif, result, params, paramCount);
+    ValueToken target;
+    target.SetObject(func);
+    return RaiseFormatted(ErrorClass::MethodError, nullptr, Msg::NoSuchMember, TokenTypeName(target), L"method",
+                          L"Call");
+}
+
+Status EvaluateExpr(ScriptLine& line, ArgRecord& arg, CallResult& result) {
+    return Evaluate(line, arg, Want::Value, &result, nullptr);
+}
+
+Status EvaluateExprAllowMissing(ScriptLine& line, ArgRecord& arg, CallResult& result) {
+    return Evaluate(line, arg, Want::ValueOrMissing, &result, nullptr);
+}
+
+Status EvaluateCondition(ScriptLine& line, ArgRecord& arg, bool& truth) {
+    truth = false;
+    return Evaluate(line, arg, Want::Truth, nullptr, &truth);
+}
+
+Status EvaluateForEffect(ScriptLine& line, ArgRecord& arg) {
+    return Evaluate(line, arg, Want::Nothing, nullptr, nullptr);
+}
+
+Status EvaluateAssign(ScriptLine& line) {
+    if (line.argCount < 2)
+        return ErrorEvaluating();
+    return Evaluate(line, line.args[1], Want::Assign, nullptr, nullptr);
+}
+
+}  // namespace brm

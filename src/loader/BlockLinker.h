@@ -1,0 +1,59 @@
+// Block structure: links each new ScriptLine to its parent and related lines as it is added, keeps the
+// label lists, and after loading checks every jump and warns about lines that can never run.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "expr/ValueToken.h"
+#include "loader/ScriptLine.h"
+#include "runtime/PseudoThread.h"
+
+namespace brm {
+
+struct Label {
+    const Char* name;  // permanent
+    ScriptLine* line;  // null until the next line is added
+    Label* prev;
+    Label* next;
+};
+
+// What a Catch line's attribute points at once jumps are checked.
+constexpr int kMaxCatchClasses = 19;
+struct CatchInfo {
+    Var* outputVar;  // `as name`, or null
+    uint8_t classCount;
+    ThrowClass classes[kMaxCatchClasses];
+};
+
+// Called by the add-line operation for every new line, after it was appended to the list.
+Status LinkNewLine(ScriptLine* line);
+
+// A label line: "Duplicate label." when the scope already has one of that name.
+Status AddLabel(const Char* name, size_t length);
+Label* FindLabel(const Char* name, size_t length);  // in the current scope, ignoring case
+// The label (if any) of the current scope that names `line`.
+bool LineHasLabel(const ScriptLine* line);
+
+// Loading state the parser consults.
+ScriptLine* OpenBlockLine();        // innermost open "{", or null
+ScriptLine* PendingControlLine();   // control statement still waiting for its body, or null
+
+// End of one file: "Missing \"}\"" for an open block unless the file started inside one, then a
+// control statement still waiting for its body.
+Status CheckEndOfFile(bool startedInsideBlock);
+
+// Called while expressions are compiled: splits a trailing "as name" off a Catch argument (or a whole
+// "as name") and binds the output variable; the line's attribute becomes its CatchInfo.
+Status PrepareCatchOutputVar(ScriptLine& line);
+
+// After the implicit Exit line was added: checks every jump, parses Catch class lists, validates
+// expressions and warns about unreachable lines.
+Status CheckJumps();
+
+bool IsLoopAction(LineAction a);
+
+// The Goto check shared with the executor: finds the label and verifies the jump. At run time the
+// failure is raised as an error; at load time it is reported.
+enum class JumpCheck : bool { LoadTime, RunTime };
+Status ResolveGoto(ScriptLine* gotoLine, const Char* label, size_t length, JumpCheck when, ScriptLine** target);
+
+}  // namespace brm

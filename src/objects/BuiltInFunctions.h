@@ -1,0 +1,72 @@
+// The table of classic built-in functions, sorted by name in A-to-Z-folded order, and the function object
+// made from a row the first time a script names it.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "expr/ValueToken.h"
+#include "objects/IObject.h"
+
+namespace brm {
+
+// A classic routine. The result arrives preset to the Integer 0 with result.func naming the BuiltInFunc
+// (whose identity selects the behaviour of routines shared by several names); a routine that returns an
+// integer writes only the payload. Parameters may be Variable tokens (read them with the token
+// conversions); omitted parameters in the middle are Missing tokens, trailing ones are not passed.
+// Failures are raised through the routines of exec/Raise.h and returned.
+using BuiltInRoutine = Status (*)(CallResult& result, ValueToken** params, int paramCount);
+
+constexpr uint8_t kVariadic = 255;     // max params of a function taking any number of arguments
+constexpr int kMaxOutputParams = 7;    // by-reference output parameters examined per function
+
+struct BuiltInFuncDef {
+    const Char* name;
+    BuiltInRoutine routine;
+    uint8_t minParams;
+    uint8_t maxParams;  // kVariadic: any number
+    uint8_t identity;
+    uint8_t outputParams[kMaxOutputParams];  // 1-based parameter numbers; 0 ends the list
+};
+
+// The function object of a table row. Created once per row (never freed); a global constant holds it.
+struct BuiltInFunc final : IObject {
+    const BuiltInFuncDef* def;
+
+    explicit BuiltInFunc(const BuiltInFuncDef* d) : def(d) {}
+    uint32_t AddRef() override { return 1; }   // lives for the whole run
+    uint32_t Release() override { return 1; }
+    const Char* TypeName() override { return L"Func"; }
+
+    const Char* Name() const { return def->name; }
+    int MinParams() const { return def->minParams; }
+    int MaxParams() const { return def->maxParams == kVariadic ? def->minParams : def->maxParams; }
+    bool IsVariadic() const { return def->maxParams == kVariadic; }
+    bool IsOutputParam(int zeroBasedIndex) const;
+};
+
+// Binary search (A-to-Z fold) of the table; null when there is no such function.
+const BuiltInFuncDef* FindBuiltInFunc(const Char* name, size_t length);
+// The function object for a row, created on first use.
+BuiltInFunc* GetBuiltInFunc(const BuiltInFuncDef* def);
+// The `IsSet` function the compiler binds `IsSet(var)` to.
+BuiltInFunc* IsSetFunc();
+// Start-up self-check for test builds: true when the table is in strictly ascending folded order.
+bool BuiltInFuncTableIsSorted();
+
+// Routines that live with other subsystems but are bound through this table.
+Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  // lib/FileAppend.cpp
+Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     // exec/Executor.cpp
+Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
+
+// Case-insensitive comparison folding only A-Z, as the tables are sorted; negative, 0 or positive.
+constexpr int CompareFoldAZ(const Char* a, size_t aLength, const Char* b, size_t bLength) {
+    size_t n = aLength < bLength ? aLength : bLength;
+    for (size_t i = 0; i < n; ++i) {
+        Char ca = a[i], cb = b[i];
+        if (ca >= L'A' && ca <= L'Z') ca = static_cast<Char>(ca + 32);
+        if (cb >= L'A' && cb <= L'Z') cb = static_cast<Char>(cb + 32);
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+}  // namespace brm

@@ -1,0 +1,31 @@
+// ObjectBase: the common implementation of IObject that every script object derives from.
+// Reference counting is intrusive and non-atomic: all script objects live on the one main thread.
+#pragma once
+#include <cstdint>
+#include "objects/IObject.h"
+
+namespace brm {
+
+class ObjectBase : public IObject {
+public:
+    ObjectBase(const ObjectBase&) = delete;
+    ObjectBase& operator=(const ObjectBase&) = delete;
+
+    uint32_t AddRef() override { return ++m_refCount; }
+    uint32_t Release() override;
+    const Char* TypeName() override;  // "Object"; derived classes name themselves
+
+    uint32_t RefCount() const { return m_refCount; }
+
+protected:
+    ObjectBase() = default;  // the creator holds the first reference
+    virtual ~ObjectBase() = default;
+
+    // Called when the last reference goes. The object core overrides this to run __Delete first,
+    // which may take and drop references again; the default destroys the object.
+    virtual void Delete();
+
+    uint32_t m_refCount = 1;
+};
+
+}  // namespace brm

@@ -1,0 +1,172 @@
+// The thread record and the thrown-value mechanics Throw, Try and Catch rely on.
+#include "runtime/PseudoThread.h"
+#include <cstdlib>
+#include <cstring>
+#include "exec/ErrorReport.h"
+#include "expr/Conversions.h"
+#include "loader/ScriptLine.h"
+#include "loader/SourceFiles.h"
+#include "objects/BuiltInFunctions.h"
+#include "objects/IObject.h"
+#include "startup/ScriptHost.h"
+
+namespace brm {
+
+static PseudoThread s_autoExecuteThread;
+PseudoThread* g_thread = &s_autoExecuteThread;
+
+namespace {
+
+struct ThrowClassRow {
+    const Char* name;
+    ThrowClass parent;
+};
+
+// Indexed by ThrowClass; Any is its own root.
+constexpr ThrowClassRow kThrowClasses[] = {
+    {L"Any", ThrowClass::Any},
+    {L"Object", ThrowClass::Any},
+    {L"Primitive", ThrowClass::Any},
+    {L"String", ThrowClass::Primitive},
+    {L"Number", ThrowClass::Primitive},
+    {L"Integer", ThrowClass::Number},
+    {L"Float", ThrowClass::Number},
+    {L"Error", ThrowClass::Object},
+    {L"MemoryError", ThrowClass::Error},
+    {L"OSError", ThrowClass::Error},
+    {L"TargetError", ThrowClass::Error},
+    {L"TimeoutError", ThrowClass::Error},
+    {L"TypeError", ThrowClass::Error},
+    {L"UnsetError", ThrowClass::Error},
+    {L"MemberError", ThrowClass::UnsetError},
+    {L"PropertyError", ThrowClass::MemberError},
+    {L"MethodError", ThrowClass::MemberError},
+    {L"UnsetItemError", ThrowClass::UnsetError},
+    {L"ValueError", ThrowClass::Error},
+    {L"IndexError", ThrowClass::ValueError},
+    {L"ZeroDivisionError", ThrowClass::Error},
+};
+static_assert(sizeof(kThrowClasses) / sizeof(kThrowClasses[0]) == static_cast<size_t>(ThrowClass::Count));
+
+Char* DupText(const Char* text, size_t length) {
+    Char* copy = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
+    if (!copy) return nullptr;
+    memcpy(copy, text, length * sizeof(Char));
+    copy[length] = 0;
+    return copy;
+}
+
+}  // namespace
+
+ThrowClass ThrowClassOf(ErrorClass cls) {
+    return static_cast<ThrowClass>(static_cast<int>(ThrowClass::Error) + static_cast<int>(cls));
+}
+
+bool FindThrowClass(const Char* name, size_t length, ThrowClass& out) {
+    for (size_t i = 0; i < static_cast<size_t>(ThrowClass::Count); ++i) {
+        const Char* n = kThrowClasses[i].name;
+        if (CompareFoldAZ(name, length, n, wcslen(n)) == 0) {
+            out = static_cast<ThrowClass>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+const Char* ThrowClassName(ThrowClass cls) { return kThrowClasses[static_cast<int>(cls)].name; }
+
+bool ThrowClassDerives(ThrowClass cls, ThrowClass base) {
+    for (;;) {
+        if (cls == base) return true;
+        if (cls == ThrowClass::Any) return false;
+        cls = kThrowClasses[static_cast<int>(cls)].parent;
+    }
+}
+
+static ThrownValue* AllocThrown() {
+    auto* v = static_cast<ThrownValue*>(calloc(1, sizeof(ThrownValue)));
+    if (!v) return nullptr;
+    if (g_script.currentLine) {
+        v->fileIndex = g_script.currentLine->fileIndex;
+        v->lineNumber = g_script.currentLine->lineNumber;
+    }
+    return v;
+}
+
+ThrownValue* NewThrownValue(const ValueToken& value) {
+    ThrownValue* v = AllocThrown();
+    if (!v) return nullptr;
+    switch (TokenKind(value)) {
+    case SymInteger:
+        v->value.SetInteger(TokenToInt64(value));
+        v->cls = ThrowClass::Integer;
+        break;
+    case SymFloat:
+        v->value.SetFloat(TokenToDouble(value));
+        v->cls = ThrowClass::Float;
+        break;
+    case SymObject: {
+        IObject* obj = value.symbol == SymObject ? value.object : nullptr;
+        if (obj) {
+            obj->AddRef();
+            v->value.SetObject(obj);
+            v->cls = ThrowClass::Object;
+            break;
+        }
+        [[fallthrough]];
+    }
+    default: {
+        Char scratch[kScratchChars];
+        int32_t length = 0;
+        const Char* text = TokenToString(value, scratch, &length);
+        if (length < 0) length = static_cast<int32_t>(wcslen(text));
+        v->ownedText = DupText(text, static_cast<size_t>(length));
+        if (!v->ownedText) {
+            free(v);
+            return nullptr;
+        }
+        v->value.SetString(v->ownedText, length);
+        v->cls = ThrowClass::String;
+        break;
+    }
+    }
+    return v;
+}
+
+ThrownValue* NewThrownError(ErrorClass cls, const Char* message, const Char* extra) {
+    ThrownValue* v = AllocThrown();
+    if (!v) return nullptr;
+    size_t length = message ? wcslen(message) : 0;
+    v->ownedText = DupText(message ? message : L"", length);
+    if (extra && *extra) v->extra = DupText(extra, wcslen(extra));
+    if (!v->ownedText) {
+        free(v->extra);
+        free(v);
+        return nullptr;
+    }
+    v->value.SetString(v->ownedText, static_cast<int32_t>(length));
+    v->cls = ThrowClassOf(cls);
+    return v;
+}
+
+void FreeThrownValue(ThrownValue* v) {
+    if (!v) return;
+    if (v->value.symbol == SymObject && v->value.object) v->value.object->Release();
+    free(v->ownedText);
+    free(v->extra);
+    free(v);
+}
+
+void ReportUnhandled(ThrownValue* v) {
+    Char scratch[kScratchChars];
+    const Char* message = TokenToString(v->value, scratch);
+    if (!*message) message = MessageText(Msg::UnhandledException);
+    ReportError(ErrorKind::Error, SourceFileName(v->fileIndex), v->lineNumber, message, v->extra);
+}
+
+void ClearThrown(PseudoThread& thread) {
+    FreeThrownValue(thread.thrown);
+    thread.thrown = nullptr;
+}
+
+}  // namespace brm

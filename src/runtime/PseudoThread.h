@@ -1,0 +1,73 @@
+// PseudoThread: the record of one running script thread — its loop state and its thrown value.
+// For now there is only the auto-execute thread; events will start further ones on the same record type.
+#pragma once
+#include <cstdint>
+#include "exec/Raise.h"
+#include "expr/ValueToken.h"
+
+namespace brm {
+
+// Classes a thrown value can be tested against until script classes exist: the error classes in
+// their hierarchy plus the primitive types and `Any`.
+enum class ThrowClass : uint8_t {
+    Any, Object, Primitive, String, Number, Integer, Float,
+    Error, MemoryError, OSError, TargetError, TimeoutError, TypeError, UnsetError, MemberError,
+    PropertyError, MethodError, UnsetItemError, ValueError, IndexError, ZeroDivisionError,
+    Count
+};
+
+ThrowClass ThrowClassOf(ErrorClass cls);
+// The class name lookup used by Catch lists (A-to-Z fold); false when the name is not a class.
+bool FindThrowClass(const Char* name, size_t length, ThrowClass& out);
+const Char* ThrowClassName(ThrowClass cls);
+// True when `cls` is `base` or derives from it.
+bool ThrowClassDerives(ThrowClass cls, ThrowClass base);
+
+// The value a `Throw` or a raised error left in the thread. A string value owns its text.
+struct ThrownValue {
+    ValueToken value;     // String (text owned below), Integer, Float or Object (one reference owned)
+    Char* ownedText;      // malloc'd text of a String value
+    ThrowClass cls;       // the class the value belongs to (an error's class, or the primitive's type)
+    Char* extra;          // malloc'd extra text of a raised error, or null
+    uint16_t fileIndex;   // where it was raised
+    int32_t lineNumber;
+
+    bool IsError() const { return ThrowClassDerives(cls, ThrowClass::Error); }
+};
+
+// Takes ownership of nothing; copies text. Null when memory runs out.
+ThrownValue* NewThrownValue(const ValueToken& value);
+ThrownValue* NewThrownError(ErrorClass cls, const Char* message, const Char* extra);
+void FreeThrownValue(ThrownValue* v);
+
+// Error-mode flags of a thread.
+enum ThreadErrorMode : uint8_t {
+    ErrorModeCaughtHere = 0x02,  // inside a Try that has a Catch: errors are thrown, not shown
+    ErrorModeInDelete = 0x04,
+    ErrorModeInCatch = 0x10,     // inside a Catch body: Throw without a value re-throws
+};
+
+// The per-thread loop state that A_Index and A_LoopField read. Saved and restored around each loop.
+struct LoopState {
+    int64_t index = 0;          // A_Index
+    const Char* field = L"";    // A_LoopField
+    int32_t fieldLength = 0;
+};
+
+struct PseudoThread {
+    LoopState loop;
+    ThrownValue* thrown = nullptr;
+    uint8_t errorMode = 0;
+};
+
+// The running thread. Never null: start-up's auto-execute thread is the first.
+extern PseudoThread* g_thread;
+
+// Reports a thrown value that nothing will catch (the error report of the line that raised it, or of the
+// current line), then leaves it in the thread so that the thread ends.
+void ReportUnhandled(ThrownValue* v);
+
+// Releases the thread's thrown value, if any (the thread is ending).
+void ClearThrown(PseudoThread& thread);
+
+}  // namespace brm
