@@ -33,6 +33,7 @@ set(BRM_SOURCES
   src/exec/ErrorReport.cpp
   src/exec/GlobalVars.cpp
   src/exec/Executor.cpp
+  src/exec/ExecutorLoops.cpp
   src/exec/Raise.cpp
   # objects
   src/objects/BuiltInFunctions.cpp

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include "exec/ExecutorLoops.h"
 #include "exec/Raise.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
@@ -42,14 +43,13 @@ private:
     LoopState m_saved;
 };
 
-// The Until that closes `loop`, if any.
+}  // namespace
+
 ScriptLine* UntilOf(ScriptLine* loop) {
     ScriptLine* r = loop->relatedLine;
     return r && r->action == LineAction::Until && r->attribute == loop ? r : nullptr;
 }
 
-// Runs one iteration's body and decides whether the loop goes on. On false, *status and *jump hold what
-// the loop statement returns.
 bool RunLoopBody(ScriptLine* loop, ScriptLine* until, CallResult* ret, Status* status, ScriptLine** jump) {
     ScriptLine* target = nullptr;
     Status st = ExecUntil(loop->nextLine, ExecMode::OneLine, ret, &target);
@@ -78,7 +78,6 @@ bool RunLoopBody(ScriptLine* loop, ScriptLine* until, CallResult* ret, Status* s
     return true;
 }
 
-// After a loop: the line to continue at, running the loop's Else when the body never ran.
 Status FinishLoop(ScriptLine* loop, ScriptLine* until, bool ran, Status st, CallResult* ret, ScriptLine** jump,
                   ScriptLine** next) {
     if (until) {
@@ -97,6 +96,8 @@ Status FinishLoop(ScriptLine* loop, ScriptLine* until, bool ran, Status st, Call
     *next = after;
     return st;
 }
+
+namespace {
 
 Status EvaluateText(ScriptLine& line, int index, CallResult& result, const Char** text, int32_t* length) {
     *text = L"";
@@ -572,8 +573,12 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             st = ExecFor(line);
             break;
         case LineAction::LoopFiles:
-        case LineAction::LoopReg:
+            st = ExecLoopFiles(line, ret, &jump, &next);
+            break;
         case LineAction::LoopRead:
+            st = ExecLoopRead(line, ret, &jump, &next);
+            break;
+        case LineAction::LoopReg:
             st = RaiseMsg(ErrorClass::Error, Msg::LoopKindUnsupported);
             break;
         case LineAction::Break:

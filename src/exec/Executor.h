@@ -24,4 +24,8 @@ Status RunAutoExecute();
 int64_t CurrentLoopIndex();              // A_Index: 0 outside any loop
 const Char* CurrentLoopField(int32_t* length = nullptr);  // A_LoopField: "" outside a parse loop
 
+// Getters of A_LoopReadLine and of the A_LoopFile... family (one getter reads the name it was called by).
+Status GetLoopReadLine(CallResult& result, const Char* name);
+Status GetLoopFileVar(CallResult& result, const Char* name);
+
 }  // namespace brm

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <new>
+#include "exec/ExecutorLoops.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "objects/BuiltInFunctions.h"
@@ -67,6 +69,25 @@ Status ParseOptions(const Char* options, AppendOptions& out) {
     return Status::Ok;
 }
 
+uint32_t OpenFlags(const AppendOptions& options) {
+    uint32_t flags = TextStream::Append | TextStream::ShareRead | TextStream::ShareWrite;
+    if (options.crlf) flags |= TextStream::EolCrLf;
+    if (!options.raw && options.encoding == kCodePageUtf8) flags |= TextStream::BomUtf8;
+    if (!options.raw && options.encoding == kCodePageUtf16) flags |= TextStream::BomUtf16;
+    return flags;
+}
+
+Status Write(TextFile& out, const Char* text, int32_t length, const AppendOptions& options) {
+    if (!length) return Status::Ok;
+    uint32_t written = options.raw ? out.WriteBytes(text, static_cast<uint32_t>(length) * sizeof(Char))
+                                   : out.WriteText(text, static_cast<uint32_t>(length));
+    if (!written || !out.Flush()) {
+        DWORD code = GetLastError();
+        return RaiseOSError(code ? code : ERROR_WRITE_FAULT);
+    }
+    return Status::Ok;
+}
+
 }  // namespace
 
 Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount) {
@@ -75,30 +96,35 @@ Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount) {
     int32_t textLength = 0;
     const Char* text = TokenToString(*params[0], textScratch, &textLength);
     if (textLength < 0) textLength = static_cast<int32_t>(wcslen(text));
-    const Char* file = paramCount > 1 ? TokenToString(*params[1], fileScratch) : L"";
-    if (!*file) return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 2);
+    const bool fileOmitted = paramCount < 2 || TokenKind(*params[1]) == SymMissing;
+    const Char* file = fileOmitted ? L"" : TokenToString(*params[1], fileScratch);
     AppendOptions options;
-    if (paramCount > 2) BRM_TRY(ParseOptions(TokenToString(*params[2], optionScratch), options));
+    if (paramCount > 2 && TokenKind(*params[2]) != SymMissing)
+        BRM_TRY(ParseOptions(TokenToString(*params[2], optionScratch), options));
 
-    uint32_t flags = TextStream::Append | TextStream::ShareRead | TextStream::ShareWrite;
-    if (options.crlf) flags |= TextStream::EolCrLf;
-    uint32_t codePage = EncodingCodePage(options.encoding);
-    if (!options.raw && options.encoding == kCodePageUtf8) flags |= TextStream::BomUtf8;
-    if (!options.raw && options.encoding == kCodePageUtf16) flags |= TextStream::BomUtf16;
+    // Inside a read-line loop with an output file, an omitted name writes there; the file stays open
+    // until the loop ends.
+    LoopReadItem* loop = fileOmitted ? CurrentReadLoop() : nullptr;
+    if (loop && *loop->outputName) {
+        if (!loop->output) {
+            auto* out = new (std::nothrow) TextFile;
+            if (!out) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            if (!out->Open(loop->outputName, OpenFlags(options), EncodingCodePage(options.encoding))) {
+                DWORD code = GetLastError();
+                delete out;
+                return RaiseOSError(code);
+            }
+            loop->output = out;
+        }
+        return Write(*loop->output, text, textLength, options);
+    }
+    if (!*file) return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 2);
 
     TextFile out;
-    if (!out.Open(file, flags, codePage)) return RaiseOSError(GetLastError());
-    if (textLength) {
-        uint32_t written = options.raw ? out.WriteBytes(text, static_cast<uint32_t>(textLength) * sizeof(Char))
-                                       : out.WriteText(text, static_cast<uint32_t>(textLength));
-        if (!written || !out.Flush()) {
-            DWORD code = GetLastError();
-            out.Close();
-            return RaiseOSError(code ? code : ERROR_WRITE_FAULT);
-        }
-    }
+    if (!out.Open(file, OpenFlags(options), EncodingCodePage(options.encoding))) return RaiseOSError(GetLastError());
+    Status st = Write(out, text, textLength, options);
     out.Close();
-    return Status::Ok;
+    return st;
 }
 
 }  // namespace brm

@@ -517,6 +517,7 @@ Status ParseStatement(Char* text, size_t length, LineAction forced) {
             for (auto& k : kKinds)
                 if (EqualsFold(argText, w, k.word)) kind = k.action;
             size_t rest = SkipBlanks(argText, w);
+            if (kind == LineAction::LoopReg) return ReportLoadErrorMsg(Msg::LoopKindUnsupported, text);
             if (kind != LineAction::Invalid) {
                 action = kind;
                 if (argText[rest] == L',') rest = SkipBlanks(argText, rest + 1);
@@ -711,6 +712,21 @@ bool IsFunctionDefinition(const Char* text, size_t length, const Char* nextLine)
     return text[after] == L'=' && text[after + 1] == L'>';
 }
 
+// Key names and modifier symbols, optionally "key & key" and a trailing " up"; no quotes, brackets or
+// assignments, which only expressions contain.
+bool LooksLikeHotkey(const Char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        Char c = text[i];
+        if (c == L'"' || c == L'\'' || c == L'(' || c == L'[' || c == L'{' || c == L',' || c == L'%') return false;
+        if (c == L':' && text[i + 1] == L'=') return false;
+        if (IsBlank(c) && !(i + 1 < length && (text[i + 1] == L'&' || IsBlank(text[i + 1]))) &&
+            !(i && (text[i - 1] == L'&' || IsBlank(text[i - 1]))) &&
+            !(i + 3 == length && CompareFoldAZ(text + i + 1, 2, L"up", 2) == 0))
+            return false;
+    }
+    return length != 0;
+}
+
 bool IsLabelLine(const Char* text, size_t length) {
     if (length < 2 || text[length - 1] != L':') return false;
     for (size_t i = 0; i + 1 < length; ++i)
@@ -737,6 +753,12 @@ Status ClassifyLine(ScriptReader& reader) {
     if (line[0] == L':' && line[1]) {
         const Char* optionsEnd = wcschr(line + 1, L':');
         if (optionsEnd && wcsstr(optionsEnd + 1, L"::")) return ReportLoadErrorMsg(Msg::HotstringsDisabled);
+    }
+
+    // Hotkeys: until the hotkey table exists, a plausible key name before "::" is refused clearly.
+    if (const Char* colons = length > 2 ? wcsstr(line + 1, L"::") : nullptr) {
+        if (LooksLikeHotkey(line, static_cast<size_t>(colons - line)))
+            return ReportLoadErrorMsg(Msg::HotkeysUnsupported, line);
     }
 
     // Labels (and "Default:" directly inside a Switch block).
@@ -792,6 +814,9 @@ bool IsInsideBlock() { return OpenBlockLine() != nullptr; }
 Status FinishFile(bool startedInsideBlock) { return CheckEndOfFile(startedInsideBlock); }
 
 Status CompileScript() {
+    // Errors name the line being compiled; the load position is put back for the Exit line that follows.
+    const uint16_t fileIndex = g_script.loadFileIndex;
+    const int32_t lineNumber = g_script.loadLineNumber;
     for (ScriptLine* line = g_script.firstLine; line; line = line->nextLine) {
         g_script.loadFileIndex = line->fileIndex;
         g_script.loadLineNumber = line->lineNumber;
@@ -801,6 +826,8 @@ Status CompileScript() {
             if (arg.isExpression) BRM_TRY(CompilePostfix(*line, arg));
         }
     }
+    g_script.loadFileIndex = fileIndex;
+    g_script.loadLineNumber = lineNumber;
     return BindVariables();
 }
 

@@ -374,6 +374,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Mod", Mod, 2, 2, 0, {}},
     {L"Number", ToNumber, 1, 1, 0, {}},
     {L"Ord", Ord, 1, 1, 0, {}},
+    {L"Persistent", BifPersistent, 0, 1, 0, {}},
     {L"Round", Round, 1, 2, 0, {}},
     {L"String", ToString, 1, 1, 0, {}},
     {L"StrLen", StrLen, 1, 1, 0, {}},

@@ -56,6 +56,7 @@ bool BuiltInFuncTableIsSorted();
 Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  // lib/FileAppend.cpp
 Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     // exec/Executor.cpp
 Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
+Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
 
 // Case-insensitive comparison folding only A-Z, as the tables are sorted; negative, 0 or positive.
 constexpr int CompareFoldAZ(const Char* a, size_t aLength, const Char* b, size_t bLength) {

@@ -47,11 +47,17 @@ enum ThreadErrorMode : uint8_t {
     ErrorModeInCatch = 0x10,     // inside a Catch body: Throw without a value re-throws
 };
 
-// The per-thread loop state that A_Index and A_LoopField read. Saved and restored around each loop.
+struct LoopFileItem;
+struct LoopReadItem;
+
+// The per-thread loop state that A_Index and the A_Loop... variables read. Saved and restored around
+// each loop, so that an outer loop's values reappear after an inner loop.
 struct LoopState {
     int64_t index = 0;          // A_Index
     const Char* field = L"";    // A_LoopField
     int32_t fieldLength = 0;
+    const LoopFileItem* file = nullptr;
+    LoopReadItem* read = nullptr;
 };
 
 struct PseudoThread {

@@ -1,5 +1,6 @@
 // Exit reasons and the exit sequence. OnExit callbacks join when callback lists exist.
 #include "startup/Exit.h"
+#include "exec/GlobalVars.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
 
@@ -22,7 +23,9 @@ const wchar_t* ExitReasonText(ExitReason reason) {
     return L"";
 }
 
-void Terminate(ExitReason, int32_t exitCode) {
+void Terminate(ExitReason reason, int32_t exitCode) {
+    // A critical error may have left objects inconsistent: their destructors are not run then.
+    if (reason != ExitReason::Critical) FreeGlobals();
     PostQuitMessage(exitCode);
     DestroyMainWindow();
     fflush(nullptr);

@@ -100,6 +100,9 @@ inline Evaluated EvaluateText(const wchar_t* text) {
         return e;
     }
     g_thread->errorMode |= ErrorModeCaughtHere;
+    // An error that escapes must show up in the output, never as a dialog that stalls the test.
+    g_script.errorStdOut = true;
+    g_script.errorStdOutCodePage = CP_UTF8;
     ClearThrown(*g_thread);
     Char scratch[kScratchChars];
     CallResult result(scratch);

@@ -34,7 +34,9 @@ protected:
     static void ResetRaised() { ClearThrown(*g_thread); }
     static std::wstring RaisedMessage() {
         ThrownValue* v = g_thread->thrown;
-        return v && v->value.symbol == SymString ? std::wstring(v->value.marker, v->value.markerLength) : L"";
+        if (!v || v->value.symbol != SymString)
+            return std::wstring();
+        return std::wstring(v->value.marker, static_cast<size_t>(v->value.markerLength));
     }
     static ThrowClass RaisedClass() { return g_thread->thrown ? g_thread->thrown->cls : ThrowClass::Any; }
 
