@@ -119,30 +119,34 @@ Status ExecLoop(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine
         BRM_TRY(EvaluateExpr(*line, line->args[0], r));
         count = TokenToInt64(r.value);
     }
-    LoopStateSaver saver;
-    g_thread->loop.index = 1;
     Status st = Status::Ok;
     bool ran = false;
-    while (infinite || g_thread->loop.index <= count) {
-        ran = true;
-        if (!RunLoopBody(line, until, ret, &st, jump)) break;
+    {
+        LoopStateSaver saver;  // restored before an Else runs
+        g_thread->loop.index = 1;
+        while (infinite || g_thread->loop.index <= count) {
+            ran = true;
+            if (!RunLoopBody(line, until, ret, &st, jump)) break;
+        }
     }
     return FinishLoop(line, until, ran, st, ret, jump, next);
 }
 
 Status ExecWhile(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next) {
     ScriptLine* until = UntilOf(line);
-    LoopStateSaver saver;
-    g_thread->loop.index = 1;
     Status st = Status::Ok;
     bool ran = false;
-    for (;;) {
-        g_script.currentLine = line;
-        bool truth = false;
-        st = EvaluateCondition(*line, line->args[0], truth);
-        if (st != Status::Ok || !truth) break;
-        ran = true;
-        if (!RunLoopBody(line, until, ret, &st, jump)) break;
+    {
+        LoopStateSaver saver;  // restored before an Else runs
+        g_thread->loop.index = 1;
+        for (;;) {
+            g_script.currentLine = line;
+            bool truth = false;
+            st = EvaluateCondition(*line, line->args[0], truth);
+            if (st != Status::Ok || !truth) break;
+            ran = true;
+            if (!RunLoopBody(line, until, ret, &st, jump)) break;
+        }
     }
     return FinishLoop(line, until, ran, st, ret, jump, next);
 }
@@ -176,10 +180,10 @@ Status ExecLoopParse(ScriptLine* line, CallResult* ret, ScriptLine** jump, Scrip
     memcpy(buf, input, static_cast<size_t>(inputLength) * sizeof(Char));
     buf[inputLength] = 0;
 
-    LoopStateSaver saver;
-    g_thread->loop.index = 1;
     Status st = Status::Ok;
     bool ran = false;
+    LoopState saved = g_thread->loop;  // restored before an Else runs
+    g_thread->loop.index = 1;
     const bool csv = delimsLength == 3 && CompareFoldAZ(delims, 3, L"CSV", 3) == 0;
     Char* const end = buf + inputLength;
     Char* p = buf;
@@ -238,15 +242,14 @@ Status ExecLoopParse(ScriptLine* line, CallResult* ret, ScriptLine** jump, Scrip
         }
         while (field < fieldEnd && InSet(*field, omit, omitLength)) ++field;
         while (fieldEnd > field && InSet(fieldEnd[-1], omit, omitLength)) --fieldEnd;
-        Char saved = *fieldEnd;
-        *fieldEnd = 0;
+        *fieldEnd = 0;  // the delimiter (or terminator) there is already consumed
         g_thread->loop.field = field;
         g_thread->loop.fieldLength = static_cast<int32_t>(fieldEnd - field);
         ran = true;
         bool goOn = RunLoopBody(line, until, ret, &st, jump);
-        if (fieldEnd < end && saved != 0) *fieldEnd = saved;
         if (!goOn || last) break;
     }
+    g_thread->loop = saved;
     return FinishLoop(line, until, ran, st, ret, jump, next);
 }
 
@@ -376,7 +379,7 @@ Status ExecThrow(ScriptLine* line) {
 
 enum class CaseSense : uint8_t { On, Off, Locale };
 
-bool CaseMatches(const ValueToken& sw, const ValueToken& cv, bool compareText, CaseSense sense) {
+bool CaseMatches(const ValueToken& sw, const ValueToken& cv, CaseSense sense) {
     uint32_t swKind = TokenKind(sw), cvKind = TokenKind(cv);
     if (swKind == SymObject || cvKind == SymObject) {
         IObject* a = sw.symbol == SymVariable ? (sw.var->IsObject() ? sw.var->Object() : nullptr) : sw.object;
@@ -393,7 +396,6 @@ bool CaseMatches(const ValueToken& sw, const ValueToken& cv, bool compareText, C
             return x == y;
         }
     }
-    (void)compareText;
     Char b1[kScratchChars], b2[kScratchChars];
     int32_t l1 = 0, l2 = 0;
     const Char* t1 = TokenToString(sw, b1, &l1);
@@ -457,7 +459,7 @@ Status ExecSwitch(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLi
             Char s3[kScratchChars];
             CallResult cv(s3);
             BRM_TRY(EvaluateExpr(*c, c->args[i], cv));
-            if (CaseMatches(value.value, cv.value, line->argCount >= 2, mode)) {
+            if (CaseMatches(value.value, cv.value, mode)) {
                 selected = c;
                 break;
             }

@@ -123,10 +123,11 @@ size_t ResolveEscapes(Char* text, size_t length, bool* map) {
     return out;
 }
 
-// Whether a comma at text[i] separates expression arguments: tracks brackets, quotes and "? :" pairs.
+// Follows brackets, quotes and "? :" pairs through an expression, so that a comma (or Case's colon) can be
+// told apart from one inside a call, a string or a ternary.
 class ExprScanner {
 public:
-    // Feeds one character; true when it is a separating comma (or colon, when looking for Case's colon).
+    // True when the scan stands outside brackets, quotes and "? :" pairs.
     bool AtTopLevel() const { return m_depth == 0 && !m_quote && m_ternary == 0; }
 
     void Feed(const Char* text, size_t i, const bool* map) {
@@ -765,7 +766,7 @@ Status ClassifyLine(ScriptReader& reader) {
     if (IsLabelLine(line, length)) {
         ScriptLine* block = OpenBlockLine();
         if (EqualsFold(line, length - 1, L"Default") && block && block->parentLine &&
-            block->parentLine->action == LineAction::Switch && !PendingControlLine())
+            block->parentLine->action == LineAction::Switch)
             return AddLine(LineAction::Case);
         return AddLabel(line, length - 1);
     }
