@@ -78,7 +78,7 @@ struct OpenedSource {
 OpenResult OpenSourceFile(const Char* path, bool isMain, AllowDuplicate dup, IgnoreFailure ignore, OpenedSource& out) {
     if (!*path) return OpenResult::Failed;
     if (SourceFileCount() >= kMaxSourceFiles) {
-        ReportLoadErrorMsg(Msg::TooManyIncludes);
+        static_cast<void>(ReportLoadErrorMsg(Msg::TooManyIncludes));
         return OpenResult::Failed;
     }
     std::wstring name;
@@ -106,7 +106,7 @@ OpenResult OpenSourceFile(const Char* path, bool isMain, AllowDuplicate dup, Ign
     }
     if (!opened) {
         if (ignore == IgnoreFailure::Yes) return OpenResult::Skipped;
-        ReportLoadErrorF(nullptr, Msg::FileCannotBeOpened, isMain ? L"Script" : L"#Include", path);
+        static_cast<void>(ReportLoadErrorF(nullptr, Msg::FileCannotBeOpened, isMain ? L"Script" : L"#Include", path));
         return OpenResult::Failed;
     }
     int32_t index = AddSourceFile(name.c_str());
@@ -268,7 +268,7 @@ LoadResult LoadScript() {
     if (ReadWholeFile(src) != Status::Ok) return LoadResult::Failed;
 
     if (!SetDllDirectoryW(nullptr)) {
-        ReportLoadErrorMsg(Msg::InternalCallFailed);
+        static_cast<void>(ReportLoadErrorMsg(Msg::InternalCallFailed));
         return LoadResult::Failed;
     }
     if (CompileScript() != Status::Ok) return LoadResult::Failed;

@@ -23,7 +23,7 @@ bool SourceFileKnown(const Char* name) {
 
 int32_t AddSourceFile(const Char* name) {
     if (s_count >= kMaxSourceFiles) {
-        ReportLoadErrorMsg(Msg::TooManyIncludes);
+        static_cast<void>(ReportLoadErrorMsg(Msg::TooManyIncludes));
         return -1;
     }
     if (s_count == s_capacity) {
@@ -31,7 +31,7 @@ int32_t AddSourceFile(const Char* name) {
         if (capacity > kMaxSourceFiles) capacity = kMaxSourceFiles;
         auto grown = static_cast<const Char**>(realloc(s_names, capacity * sizeof(Char*)));
         if (!grown) {
-            ReportLoadErrorMsg(Msg::OutOfMemory);
+            static_cast<void>(ReportLoadErrorMsg(Msg::OutOfMemory));
             return -1;
         }
         s_names = grown;
