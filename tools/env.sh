@@ -35,24 +35,58 @@ brm_make() {
   ) 9>/tmp/brindlemar-build.lock
 }
 
-# Windows need an X display even when hidden: use the caller's, or start a private Xvfb.
-brm_xvfb_pid=""
+# Windows need an X display even when hidden: use the caller's, or share one private Xvfb among the runs
+# on this machine. Each run registers itself; the last one to leave stops Xvfb and the wineserver, so
+# concurrent runs never pull the display from under each other. (Not flock: the servers started here
+# would inherit the lock and hold it forever.)
+brm_users=/tmp/brindlemar-display.users
+brm_own_display=""
 brm_display() {
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-  if [ -n "${DISPLAY:-}" ] && ! command -v xdpyinfo >/dev/null && [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then return 0; fi
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] && continue
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
-    brm_xvfb_pid=$!
-    for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    if [ -e "/tmp/.X11-unix/X$n" ]; then export DISPLAY=":$n"; return 0; fi
-    kill "$brm_xvfb_pid" 2>/dev/null; brm_xvfb_pid=""
-  done
-  echo "brindlemar: could not start Xvfb" >&2; return 1
+  if [ -n "${DISPLAY:-}" ] && [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then return 0; fi
+  mkdir -p "$brm_users"
+  : > "$brm_users/$$"
+  brm_own_display=1
+  local n pid
+  exec 8>/tmp/brindlemar-display.start
+  flock 8
+  if [ -f /tmp/brindlemar-display.env ]; then
+    read -r n pid < /tmp/brindlemar-display.env
+    if ! kill -0 "$pid" 2>/dev/null || [ ! -e "/tmp/.X11-unix/X$n" ]; then rm -f /tmp/brindlemar-display.env; fi
+  fi
+  if [ ! -f /tmp/brindlemar-display.env ]; then
+    for n in $(seq 90 140); do
+      [ -e "/tmp/.X$n-lock" ] && continue
+      setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null 8>&- &
+      pid=$!
+      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+      if [ -e "/tmp/.X11-unix/X$n" ]; then echo "$n $pid" > /tmp/brindlemar-display.env; break; fi
+      kill "$pid" 2>/dev/null
+    done
+  fi
+  flock -u 8; exec 8>&-
+  [ -f /tmp/brindlemar-display.env ] || { echo "brindlemar: could not start Xvfb" >&2; return 1; }
+  read -r n _ < /tmp/brindlemar-display.env
+  export DISPLAY=":$n"
 }
 
-brm_display_stop() { [ -n "$brm_xvfb_pid" ] && kill "$brm_xvfb_pid" 2>/dev/null; brm_xvfb_pid=""; return 0; }
+brm_display_stop() {
+  [ -n "$brm_own_display" ] || return 0
+  brm_own_display=""
+  rm -f "$brm_users/$$"
+  local f pid
+  for f in "$brm_users"/*; do
+    [ -e "$f" ] || continue
+    if kill -0 "${f##*/}" 2>/dev/null; then return 0; fi
+    rm -f "$f"
+  done
+  if [ -f /tmp/brindlemar-display.env ]; then
+    read -r _ pid < /tmp/brindlemar-display.env
+    wineserver -k 2>/dev/null
+    kill "$pid" 2>/dev/null
+    rm -f /tmp/brindlemar-display.env
+  fi
+  return 0
+}
 
 # A persistent wineserver makes each interpreter run cost about 0.1 s; it leaves by itself when idle.
 brm_wine() {
