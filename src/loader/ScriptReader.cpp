@@ -208,7 +208,8 @@ void LineBuffer::Swap(LineBuffer& other) {
 
 // ---- ScriptReader ----
 
-ScriptReader::ScriptReader(TextStream& stream, uint16_t fileIndex) : m_stream(stream), m_fileIndex(fileIndex) {}
+ScriptReader::ScriptReader(TextStream& stream, uint16_t fileIndex, LineSink sink, void* sinkContext)
+    : m_stream(stream), m_fileIndex(fileIndex), m_sink(sink), m_sinkContext(sinkContext) {}
 
 ScriptReader::ReadResult ScriptReader::ReadPhysical(LineBuffer& into) {
     into.Clear();
@@ -473,7 +474,7 @@ Status ScriptReader::Run(bool startedInsideBlock) {
         g_script.loadLineNumber = lineNumber;
         BRM_TRY(ReadLogical());
         if (!m_line.Empty()) {
-            BRM_TRY(ClassifyLine(*this));
+            BRM_TRY(m_sink ? m_sink(*this, m_sinkContext) : ClassifyLine(*this));
             g_script.loadFileIndex = m_fileIndex;  // an include in the line may have moved it
         }
         if (m_endOfInput && m_next.Empty()) break;

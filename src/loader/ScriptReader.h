@@ -38,9 +38,13 @@ private:
 
 enum class ContinueContext : uint8_t { Normal, ClassBody };
 
+class ScriptReader;
+// Where finished logical lines go: the line classifier, or a test's recorder.
+using LineSink = Status (*)(ScriptReader& reader, void* context);
+
 class ScriptReader {
 public:
-    ScriptReader(TextStream& stream, uint16_t fileIndex);
+    ScriptReader(TextStream& stream, uint16_t fileIndex, LineSink sink = nullptr, void* sinkContext = nullptr);
 
     // Reads the whole file, handing each logical line to the line classifier.
     Status Run(bool startedInsideBlock);
@@ -72,6 +76,8 @@ private:
 
     TextStream& m_stream;
     uint16_t m_fileIndex;
+    LineSink m_sink;
+    void* m_sinkContext;
     int32_t m_physicalLines = 0;   // physical lines read so far in this file
     int32_t m_nextLineNumber = 0;  // number of the look-ahead line
     bool m_endOfInput = false;
