@@ -16,6 +16,7 @@ set(BRM_SOURCES
   src/runtime/PseudoThread.cpp
   # loader
   src/loader/BlockLinker.cpp
+  src/loader/Definitions.cpp
   src/loader/Directives.cpp
   src/loader/LineParser.cpp
   src/loader/LoadError.cpp
@@ -35,10 +36,23 @@ set(BRM_SOURCES
   src/exec/Executor.cpp
   src/exec/ExecutorLoops.cpp
   src/exec/Raise.cpp
+  src/exec/Scope.cpp
+  src/exec/StackGuard.cpp
   # objects
+  src/objects/Array.cpp
+  src/objects/BuiltInClasses.cpp
   src/objects/BuiltInFunctions.cpp
   src/objects/BuiltInVars.cpp
+  src/objects/Enumerator.cpp
+  src/objects/ErrorObjects.cpp
+  src/objects/Func.cpp
+  src/objects/Map.cpp
+  src/objects/MdFunc.cpp
+  src/objects/NativeFunc.cpp
+  src/objects/Object.cpp
   src/objects/ObjectBase.cpp
+  src/objects/ObjectFunctions.cpp
+  src/objects/ObjectInvoke.cpp
   src/objects/VarRef.cpp
   # lib
   src/lib/FileAppend.cpp

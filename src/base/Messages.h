@@ -73,6 +73,31 @@
     X(ExceptionThrown, L"An exception was thrown.")                                                 \
     X(OutOfMemoryThreadExit, L"Out of memory.  The current thread will exit.")                      \
     X(UnhandledException, L"Unhandled exception.")                                                  \
+    /* error display */                                                                             \
+    X(HeadingError, L"Error")                                                                       \
+    X(HeadingWarning, L"Warning")                                                                   \
+    X(HeadingCritical, L"Critical Error")                                                           \
+    X(ContinueDeleteReturns, L"__Delete will now return.")                                          \
+    X(ContinueThreadExits, L"The current thread will exit.")                                        \
+    X(ContinueNotReloaded, L"The script was not reloaded; the old version will remain in effect.")  \
+    X(ContinueProgramExits, L"The program will exit.")                                              \
+    X(ContinueUnstable, L"The program is now unstable and will exit.")                              \
+    X(ContinueWarnDocs, L"For more details, read the documentation for #Warn.")                     \
+    X(ButtonHelp, L"&Help")                                                                         \
+    X(ButtonEdit, L"&Edit")                                                                         \
+    X(ButtonReload, L"&Reload")                                                                     \
+    X(ButtonExitApp, L"E&xitApp")                                                                   \
+    X(ButtonContinue, L"&Continue")                                                                 \
+    X(ButtonAbort, L"&Abort")                                                                       \
+    X(UnknownMessage, L"Unk")                                                                       \
+    /* arrays, maps and enumeration */                                                              \
+    X(InvalidIndex, L"Invalid index.")                                                              \
+    X(ItemHasNoValue, L"Item has no value.")                                                        \
+    X(ArrayIsEmpty, L"Array is empty.")                                                             \
+    X(MapMustBeEmpty, L"Map must be empty")                                                         \
+    X(NotEnumerable, L"Value not enumerable.")                                                      \
+    X(OSErrorCode, L"(%i) ")                                                                        \
+    X(OSErrorHexCode, L"(0x%X) ")                                                                   \
     X(FunctionDefUnsupported, L"Function definitions are not available yet.")                       \
     X(ClassDefUnsupported, L"Class definitions are not available yet.")                             \
     X(HotkeysUnsupported, L"Hotkeys are not available yet.")                                        \
@@ -118,7 +143,29 @@
     X(KindLocalVariable, L"local variable")                                                          \
     X(KindGlobalVariable, L"global variable")                                                        \
     X(KindVariable, L"variable")                                                                     \
-    X(KindBuiltInVariable, L"built-in variable")
+    X(KindBuiltInVariable, L"built-in variable")                                                     \
+    /* objects and built-in binding */                                                               \
+    X(PropertyReadOnly, L"Property is read-only.")                                                   \
+    X(InvalidBase, L"Invalid base.")                                                                 \
+    X(InvalidParamCount, L"Invalid number of parameters.")                                           \
+    X(TypeMismatchPlain, L"Type mismatch.")                                                          \
+    X(ParamNotOmitted, L"Parameter #%i must not be omitted in this case.")                           \
+    X(InvalidParams, L"Invalid parameter(s).")                                                       \
+    X(Failed, L"Failed")                                                                             \
+    X(InvalidValue, L"Invalid value.")                                                               \
+    /* functions and scopes */                                                                       \
+    X(InvalidFunctionDeclaration, L"Invalid function declaration.")                                  \
+    X(FunctionNameTooLong, L"Function name too long.")                                               \
+    X(DuplicateDeclaration, L"Duplicate declaration.")                                               \
+    X(TooManyParamsDeclared, L"Too many params.")                                                    \
+    X(MissingParamName, L"Missing parameter name.")                                                  \
+    X(MissingComma, L"Missing comma")                                                                \
+    X(ExpectedColonEquals, L"Expected \":=\"")                                                       \
+    X(ParamDefaultRequired, L"Parameter default required.")                                          \
+    X(FuncOutOfScope, L"Func out of scope.")                                                         \
+    X(DynamicNotInClosure, L"This dynamic variable is not included in this closure.")                \
+    X(InvalidCallback, L"Invalid callback function.")                                                \
+    X(KindFunction, L"function")
 
 namespace brm {
 

@@ -11,15 +11,20 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include "exec/ErrorReport.h"
 #include "exec/ExecutorLoops.h"
 #include "exec/Raise.h"
+#include "exec/StackGuard.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
 #include "loader/BlockLinker.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Func.h"
+#include "objects/Enumerator.h"
 #include "objects/IObject.h"
+#include "objects/VarRef.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
 #include "startup/ScriptHost.h"
@@ -253,13 +258,72 @@ Status ExecLoopParse(ScriptLine* line, CallResult* ret, ScriptLine** jump, Scrip
     return FinishLoop(line, until, ran, st, ret, jump, next);
 }
 
-Status ExecFor(ScriptLine* line) {
-    // Enumeration asks the value for an enumerator; until objects provide __Enum no value has one.
+// A For line has at most 20 arguments: the value and up to 19 variables.
+constexpr int kMaxForVars = 19;
+
+// For: the loop variables are set aside and the enumerator writes through references to them; afterwards
+// each variable gets its old state back.
+Status ExecFor(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next) {
     Char scratch[kScratchChars];
     CallResult r(scratch);
     BRM_TRY(EvaluateExpr(*line, line->args[line->argCount - 1], r));
-    return RaiseFormatted(ErrorClass::MethodError, nullptr, Msg::NoSuchMember, TokenTypeName(r.value), L"method",
-                          L"__Enum");
+    const int varCount = line->argCount - 1;
+    IObject* enumerator = nullptr;
+    BRM_TRY(GetEnumerator(r.value, varCount, enumerator));
+    Ref<IObject> owner(enumerator);
+
+    struct SavedVar {
+        Var* var;
+        alignas(Var) unsigned char state[sizeof(Var)];
+        VarRef* ref;
+    };
+    SavedVar saved[kMaxForVars];
+    ValueToken tokens[kMaxForVars];
+    ValueToken* params[kMaxForVars];
+    int savedCount = 0;
+    Status st = Status::Ok;
+    for (int i = 0; i < varCount; ++i) {
+        params[i] = &tokens[i];
+        tokens[i].SetMissing();
+        Var* v = line->args[i].length ? ArgVar(line->args[i]) : nullptr;
+        if (!v) continue;
+        SavedVar& sv = saved[savedCount];
+        memcpy(sv.state, static_cast<void*>(v), sizeof(Var));
+        const Var& old = *reinterpret_cast<const Var*>(sv.state);
+        new (v) Var(old.m_name, old.m_scope, VarTypeNormal);
+        sv.var = v;
+        sv.ref = v->MakeRef();
+        ++savedCount;
+        if (!sv.ref) {
+            st = Status::Fail;
+            break;
+        }
+        tokens[i].SetObject(sv.ref);
+    }
+
+    ScriptLine* until = UntilOf(line);
+    bool ran = false;
+    if (st == Status::Ok) {
+        LoopStateSaver saver;  // restored before an Else runs
+        g_thread->loop.index = 1;
+        for (;;) {
+            g_script.currentLine = line;
+            bool more = false;
+            st = CallEnumerator(enumerator, params, varCount, more);
+            if (st != Status::Ok || !more) break;
+            ran = true;
+            if (!RunLoopBody(line, until, ret, &st, jump)) break;
+        }
+    }
+    owner = Ref<IObject>();
+    for (int i = savedCount - 1; i >= 0; --i) {
+        SavedVar& sv = saved[i];
+        sv.var->Free(VarFreeMemory | VarFreeDropAlias);  // drops the alias and its reference
+        memcpy(static_cast<void*>(sv.var), sv.state, sizeof(Var));
+        if (sv.ref) sv.ref->Release();
+    }
+    if (st != Status::Ok) return st;
+    return FinishLoop(line, until, ran, st, ret, jump, next);
 }
 
 bool CatchMatches(const ScriptLine* c, const ThrownValue* ex) {
@@ -364,7 +428,7 @@ Status ExecThrow(ScriptLine* line) {
     PseudoThread& thread = *g_thread;
     if (!line->argCount) {
         if (thread.errorMode & ErrorModeInCatch) return Status::Fail;  // re-thrown by the enclosing Catch
-        return RaiseMsg(ErrorClass::Error, Msg::ExceptionThrown);
+        return RaiseWithKind(ErrorKind::Error, ErrorClass::Error, MessageText(Msg::ExceptionThrown));
     }
     Char scratch[kScratchChars];
     CallResult r(scratch);
@@ -509,8 +573,13 @@ Status ComputedJumpTarget(ScriptLine* line, ScriptLine** target, bool* innermost
 
 Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** jumpTo) {
     *jumpTo = nullptr;
+    if (StackNearlyExhausted()) RecursionLimitExceeded();
     ScriptLine* const blockParent = line ? line->parentLine : nullptr;
     while (line) {
+        if (line->action == LineAction::BlockBegin && line->attribute) {
+            line = LineAfterFunctionBody(line);  // a function body runs only when called
+            continue;
+        }
         g_script.currentLine = line;
         ScriptLine* next = line->nextLine;
         ScriptLine* jump = nullptr;
@@ -520,11 +589,18 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             st = EvaluateAssign(*line);
             break;
         case LineAction::Expression:
-        case LineAction::Static:
             st = EvaluateForEffect(*line, line->args[0]);
             break;
+        case LineAction::Static:
+            // A static initialiser runs once; the line's attribute records that it has.
+            if (!line->attribute) {
+                line->attribute = line;
+                st = EvaluateForEffect(*line, line->args[0]);
+            }
+            break;
         case LineAction::BlockBegin:
-            st = ExecUntil(line->nextLine, ExecMode::UntilBlockEnd, ret, &jump);
+            // A function body runs only when the function is called.
+            if (!line->attribute) st = ExecUntil(line->nextLine, ExecMode::UntilBlockEnd, ret, &jump);
             next = line->relatedLine;
             break;
         case LineAction::BlockEnd:
@@ -572,7 +648,7 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             st = ExecLoopParse(line, ret, &jump, &next);
             break;
         case LineAction::For:
-            st = ExecFor(line);
+            st = ExecFor(line, ret, &jump, &next);
             break;
         case LineAction::LoopFiles:
             st = ExecLoopFiles(line, ret, &jump, &next);

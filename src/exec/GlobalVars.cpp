@@ -10,6 +10,7 @@
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/BuiltInVars.h"
+#include "objects/MdFunc.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -85,6 +86,14 @@ Var* FindGlobal(const Char* name, size_t length, BuiltIns builtIns) {
         if (!v)
             return nullptr;
         v->m_object = GetBuiltInFunc(def);
+        v->m_attrib = VarAttribObject | VarAttribNotNumeric;
+        return v;
+    }
+    if (const MdFuncDef* def = FindTypedFunc(name, length)) {
+        Var* v = NewVar(def->name, wcslen(def->name), at, kScopeDeclaredGlobal, VarTypeConstant);
+        if (!v)
+            return nullptr;
+        v->m_object = GetTypedFunc(def);
         v->m_attrib = VarAttribObject | VarAttribNotNumeric;
         return v;
     }

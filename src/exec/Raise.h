@@ -15,5 +15,11 @@ Status RaiseError(ErrorClass cls, const Char* message, const Char* extra = nullp
 Status RaiseMsg(ErrorClass cls, Msg id, const Char* extra = nullptr);                 // a table message as it stands
 Status RaiseFormatted(ErrorClass cls, const Char* extra, Msg id, ...);                 // a table format with arguments
 Status CriticalError(Msg id, const Char* extra = nullptr);                            // ends the program
+// The central routine: the error is thrown as an Error object of its class; shown when nothing catches it.
+// Ok only when the user chose Continue on a continuable error (kind 9, what the routines above use).
+enum class ErrorKind : int;
+Status RaiseWithKind(ErrorKind kind, ErrorClass cls, const Char* message, const Char* extra = nullptr);
+// An OSError for a system error code: OSError's __New turns the code into "(code) system text".
+Status RaiseOSErrorCode(uint32_t code, const Char* extra = nullptr);
 
 }  // namespace brm

@@ -6,6 +6,7 @@
 #include <vector>
 #include "base/Pool.h"
 #include "exec/GlobalVars.h"
+#include "exec/Scope.h"
 #include "expr/Conversions.h"
 #include "expr/Tokenizer.h"
 #include "expr/Var.h"
@@ -487,7 +488,9 @@ bool IsSimplifiable(LineAction a) {
 
 Status BindToken(ValueToken& token, ArgRecord& arg) {
     auto* rec = static_cast<RefRecord*>(token.extraPtr);
-    Var* var = (rec->type == RefType::FatArrow) ? rec->var : FindOrAddGlobal(rec->marker, rec->length);
+    Var* var = (rec->type == RefType::FatArrow)
+                   ? rec->var
+                   : FindOrAddVar(rec->marker, rec->length, token.varUsage >= VarUsageReference ? VarUse::Write : VarUse::Read);
     if (!var)
         return Status::Fail;
     token.var = var;
@@ -550,7 +553,7 @@ Status CompilePostfix(ScriptLine& line, ArgRecord& arg) {
             ++temps;
         if (s == SymVariable && tokens[i].varUsage >= VarUsageReference && !tokens[i].var) {
             const auto* rec = static_cast<const RefRecord*>(tokens[i].extraPtr);
-            Var* var = FindOrAddGlobal(rec->marker, rec->length);
+            Var* var = FindOrAddVar(rec->marker, rec->length, VarUse::Write);
             if (!var)
                 return Status::Fail;
             tokens[i].var = var;
@@ -569,7 +572,7 @@ Status CompilePostfix(ScriptLine& line, ArgRecord& arg) {
         t.varUsage = VarUsageOutputOnly;
         if (!t.var) {
             const auto* rec = static_cast<const RefRecord*>(t.extraPtr);
-            t.var = FindOrAddGlobal(rec->marker, rec->length);
+            t.var = FindOrAddVar(rec->marker, rec->length, VarUse::Write);
             if (!t.var)
                 return Status::Fail;
         }
@@ -607,9 +610,17 @@ Status BindVariables(ScriptLine& line, ArgRecord& arg) {
 }
 
 Status BindVariables() {
-    for (ScriptLine* line = g_script.firstLine; line; line = line->nextLine)
-        for (int a = 0; a < line->argCount; ++a)
-            BRM_TRY(BindVariables(*line, line->args[a]));
+    for (ScriptLine* line = g_script.firstLine; line; line = line->nextLine) {
+        SetBindScope(FuncOfLine(line));
+        for (int a = 0; a < line->argCount; ++a) {
+            Status st = BindVariables(*line, line->args[a]);
+            if (st != Status::Ok) {
+                SetBindScope(nullptr);
+                return st;
+            }
+        }
+    }
+    SetBindScope(nullptr);
     return Status::Ok;
 }
 

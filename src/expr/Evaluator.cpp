@@ -8,10 +8,14 @@
 #include <cwchar>
 #include "exec/GlobalVars.h"
 #include "exec/Raise.h"
+#include "exec/Scope.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
 #include "expr/Var.h"
+#include "objects/Array.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Func.h"
+#include "objects/Object.h"
 #include "objects/VarRef.h"
 #include "startup/ScriptHost.h"
 
@@ -303,17 +307,19 @@ Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& n
         length = static_cast<int32_t>(wcslen(text));
     if (!length)
         return RaiseMsg(ErrorClass::Error, Msg::DynamicVarBlank);
+    bool globalOnly = false;
     if (usage >= VarUsageReference) {
-        var = FindOrAddGlobal(text, static_cast<size_t>(length));
+        var = FindVarRunTime(text, static_cast<size_t>(length), true, &globalOnly);
         if (!var)
-            return Status::Fail;
+            return globalOnly ? RaiseMsg(ErrorClass::Error, Msg::DynamicNeedsGlobal, text)
+                              : RaiseMsg(ErrorClass::Error, Msg::VariableNotFound, text);
         if (usage == VarUsageReference && var->Target()->m_type != VarTypeNormal)
             return var->RaiseReadOnly(VarAction::TakeReference);
         if (var->IsReadOnly())
             return var->RaiseReadOnly(usage == VarUsageOutputOnly ? VarAction::Output : VarAction::Assign);
         return Status::Ok;
     }
-    var = FindGlobal(text, static_cast<size_t>(length));
+    var = FindVarRunTime(text, static_cast<size_t>(length), false, &globalOnly);
     if (!var) {
         if (usage == VarUsageIsSetArg || usage == VarUsageMaybeUnset) {
             notFound = true;
@@ -681,8 +687,11 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             if (sym == SymIs) {
                 if (IsMissing(left) || IsMissing(right))
                     BRM_FAIL(ErrorEvaluating());
-                // Classes arrive with the object core; until then nothing is a class.
-                BRM_FAIL(RaiseTypeError(L"Class", *right));
+                bool isInstance;
+                BRM_STOP(ValueIs(*left, *right, isInstance));
+                slot->SetInteger(isInstance ? 1 : 0);
+                stack[sp - 1] = slot;
+                continue;
             }
             if (left->symbol == SymInteger && right->symbol == SymInteger && sym != SymDivide) {
                 BRM_STOP(IntegerOp(sym, left->valueInt64, right->valueInt64, *slot));
@@ -697,6 +706,18 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             int n = site->paramCount;
             sp -= n;
             ValueToken** params = stack + sp;
+            if (site->flags & (CallObjectLiteral | CallArrayLiteral)) {
+                CallResult literal(scratch);
+                if (site->flags & CallArrayLiteral)
+                    BRM_STOP(CreateArrayLiteral(literal, params, n));
+                else
+                    BRM_STOP(CreateObjectLiteral(literal, params, n));
+                *slot = literal.value;
+                temps[tempCount++] = Temp{nullptr, slot->object};
+                literal.value.SetInteger(0);
+                stack[sp++] = slot;
+                continue;
+            }
             if (site->flags & (CallArrayLiteral | CallObjectLiteral | CallRegExMatch)) {
                 const Char* what = (site->flags & CallArrayLiteral)    ? L"Array literal"
                                    : (site->flags & CallObjectLiteral) ? L"Object literal"
@@ -727,24 +748,60 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                         stack[sp++] = nameToken;
                 }
             }
-            if (site->flags & CallVariadic)
-                BRM_FAIL(RaiseFormatted(ErrorClass::Error, nullptr, Msg::NotAvailableYet, L"A variadic call"));
+            Ref<IObject> spreadHold;  // f(args*): the Array whose items replace the last argument, held for the call
+            if (site->flags & CallVariadic) {
+                auto* spread = n ? dynamic_cast<Array*>(ObjectOf(params[n - 1])) : nullptr;
+                if (!spread || (site->flags & CallKindMask) == CallSet)
+                    BRM_FAIL(RaiseFormatted(ErrorClass::Error, nullptr, Msg::NotAvailableYet,
+                                            L"Spreading a value other than an Array"));
+                spreadHold = Ref<IObject>::Borrow(spread);
+                uint32_t items = spread->Length();
+                auto** expanded = static_cast<ValueToken**>(alloca(sizeof(ValueToken*) * (n + items)));
+                auto* values = static_cast<ValueToken*>(alloca(sizeof(ValueToken) * (items + 1)));
+                for (int k = 0; k < n - 1; ++k)
+                    expanded[k] = params[k];
+                for (uint32_t k = 0; k < items; ++k) {
+                    const ValueCell& c = spread->ItemAt(k);
+                    switch (c.kind) {
+                    case PropKind::Integer: values[k].SetInteger(c.valueInt64); break;
+                    case PropKind::Float: values[k].SetFloat(c.valueDouble); break;
+                    case PropKind::Object: values[k].SetObject(c.object); break;
+                    case PropKind::String: values[k].SetString(c.string->text, static_cast<int32_t>(c.string->length)); break;
+                    default: values[k].SetMissing(); break;
+                    }
+                    expanded[n - 1 + static_cast<int>(k)] = &values[k];
+                }
+                params = expanded;
+                n = n - 1 + static_cast<int>(items);
+            }
             BuiltInFunc* bif = site->builtIn;
+            IObject* callee = nullptr;  // a function object other than a classic built-in
             if (!bif && !name && (site->flags & CallKindMask) == CallInvoke) {
                 IObject* object = func ? func : ObjectOf(target);
                 if (!object)
                     BRM_FAIL(MemberError(target, site, nullptr));
                 bif = dynamic_cast<BuiltInFunc*>(object);
-                if (!bif) {
-                    CallResult call(scratch);
-                    BRM_STOP(CallFunctionObject(object, call, params, n));
-                }
+                if (!bif)
+                    callee = object;
             }
-            if (!bif)
-                BRM_FAIL(MemberError(target, site, name));
             CallResult call(scratch);
             call.value.extra = 0;
-            Status s = CallBuiltIn(bif, call, params, n);
+            Status s;
+            if (bif || callee) {
+                s = bif ? CallBuiltIn(bif, call, params, n) : CallFunctionObject(callee, call, params, n);
+            } else {
+                // Properties, methods and indexing of any value. The target is held for the call, which may
+                // reassign the variable that holds it.
+                const int kind = static_cast<int>(site->flags & CallKindMask);
+                Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(target));
+                s = InvokeValue(call, kind, name, *target, params, n);
+                if (s == Status::NotHandled)
+                    s = MemberError(target, site, name);
+                if (s == Status::Ok && kind == InvokeSet) {
+                    stack[sp++] = params[n - 1];  // an assignment yields the assigned value
+                    continue;
+                }
+            }
             if (s != Status::Ok)
                 BRM_FAIL(s);
             *slot = call.value;
@@ -892,12 +949,26 @@ const Char* ArticleSuffix(const Char* word) {
     }
 }
 
+// How the type builders describe a value: "empty string" for "", else its type name; the value's text
+// (an object's type name) is the error's extra text.
+static const Char* DescribeValue(const ValueToken& value, Char* scratch, const Char*& text) {
+    const Char* type = TokenTypeName(value);
+    if (TokenKind(value) == SymObject) {
+        text = type;
+        return type;
+    }
+    text = TokenToString(value, scratch);
+    return *text || TokenKind(value) != SymString ? type : L"empty string";
+}
+
 Status RaiseTypeError(const Char* expected, const ValueToken& value) {
     if (value.symbol == SymVariable && value.var->IsUnset())
         return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
                               VarKindName(*value.var->Target()), L"");
-    const Char* got = TokenTypeName(value);
-    return RaiseFormatted(ErrorClass::TypeError, nullptr, Msg::TypeMismatch, ArticleSuffix(expected), expected,
+    Char scratch[kScratchChars];
+    const Char* text;
+    const Char* got = DescribeValue(value, scratch, text);
+    return RaiseFormatted(ErrorClass::TypeError, text, Msg::TypeMismatch, ArticleSuffix(expected), expected,
                           ArticleSuffix(got), got);
 }
 
@@ -906,16 +977,24 @@ Status RaiseParamTypeError(int paramIndex, const Char* expected, const ValueToke
         wcscmp(expected, L"variable reference") != 0)
         return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
                               VarKindName(*value.var->Target()), L"");
-    const Char* got = TokenTypeName(value);
-    return RaiseFormatted(ErrorClass::TypeError, nullptr, Msg::ParamTypeMismatch, paramIndex + 1,
+    Char scratch[kScratchChars];
+    const Char* text;
+    const Char* got = value.symbol == SymVariable && value.var->IsUnset() ? L"unset variable" : DescribeValue(value, scratch, text);
+    if (value.symbol == SymVariable && value.var->IsUnset()) text = value.var->m_name;
+    return RaiseFormatted(ErrorClass::TypeError, text, Msg::ParamTypeMismatch, paramIndex + 1,
                           ArticleSuffix(expected), expected, ArticleSuffix(got), got);
 }
 
 Status CallFunctionObject(IObject* func, CallResult& result, ValueToken** params, int paramCount) {
     if (auto* bif = dynamic_cast<BuiltInFunc*>(func))
         return CallBuiltIn(bif, result, params, paramCount);
+    if (auto* callable = dynamic_cast<Func*>(func))
+        return callable->Call(result, params, paramCount);
     ValueToken target;
     target.SetObject(func);
+    Status s = func->InvokeMember(result, InvokeCall | InvokeNoMeta, nullptr, target, params, paramCount);
+    if (s != Status::NotHandled)
+        return s;
     return RaiseFormatted(ErrorClass::MethodError, nullptr, Msg::NoSuchMember, TokenTypeName(target), L"method",
                           L"Call");
 }

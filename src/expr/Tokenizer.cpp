@@ -3,9 +3,11 @@
 // variables and functions are looked up only once the whole script is known.
 #include "expr/Tokenizer.h"
 #include <cwchar>
+#include <string>
 #include "base/Pool.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
+#include "loader/Definitions.h"
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
 
@@ -86,6 +88,10 @@ private:
     }
     // The matching closer of the bracket at p (skipping strings and nested brackets), or m_end.
     const Char* MatchBracket(const Char* p) const;
+    // A function written in the expression: the header runs from start to headerEnd ("(params)",
+    // "name(params)" or a lone parameter name), the body from bodyStart to the next comma or closer at this
+    // level. Defines it and records a reference to the variable that holds it; p moves past the body.
+    Status FatArrow(const Char* start, const Char* headerEnd, const Char* bodyStart, const Char*& p, Char terminator);
 
     const Char* m_text;
     const Char* m_end;
@@ -170,6 +176,48 @@ Status Scanner::ScanDynamic(const Char* pieceStart, const Char*& p, bool member)
     return Add(p, member ? RefType::DynamicMemberEnd : RefType::DynamicEnd, 0);
 }
 
+Status Scanner::FatArrow(const Char* start, const Char* headerEnd, const Char* bodyStart, const Char*& p,
+                         Char terminator) {
+    const Char* q = SkipBlanks(bodyStart);
+    const Char* body = q;
+    while (q < m_end) {
+        Char c = *q;
+        if (c == terminator && terminator)
+            break;
+        if ((c == L'"' || c == L'\'') && !Literal(q)) {
+            for (++q; q < m_end && !(*q == c && !Literal(q)); ++q)
+                if (!m_map && *q == L'`')
+                    ++q;
+        } else if (c == L'(' || c == L'[' || c == L'{') {
+            q = MatchBracket(q);
+        } else if (c == L')' || c == L']' || c == L'}' || c == L',') {
+            break;
+        }
+        if (q < m_end)
+            ++q;
+    }
+    const Char* bodyEnd = q;
+    while (bodyEnd > body && IsBlank(bodyEnd[-1]))
+        --bodyEnd;
+    if (bodyEnd == body)
+        return ReportLoadErrorMsg(Msg::InvalidFunctionDeclaration, start);
+    std::wstring header;
+    if (*start == L'(' || (headerEnd > start && headerEnd[-1] == L')')) {
+        header.assign(start, headerEnd);
+    } else {
+        header = L"(";
+        header.append(start, headerEnd);
+        header += L")";
+    }
+    Var* holder = nullptr;
+    BRM_TRY(DefineExpressionFunction(header.c_str(), header.size(), body, static_cast<size_t>(bodyEnd - body),
+                                     m_map ? m_map + (body - m_text) : nullptr, &holder));
+    BRM_TRY(Add(start, RefType::FatArrow, static_cast<uint32_t>(bodyEnd - start)));
+    m_refs.back().var = holder;
+    p = bodyEnd;
+    return Status::Ok;
+}
+
 Status Scanner::Scan(const Char*& p, Char terminator) {
     while (p < m_end) {
         Char c = *p;
@@ -184,8 +232,16 @@ Status Scanner::Scan(const Char*& p, Char terminator) {
             const Char* close = MatchBracket(p);
             if (close < m_end) {
                 const Char* after = SkipBlanks(close + 1);
-                if (after + 1 < m_end && after[0] == L'=' && after[1] == L'>')
-                    return ReportLoadErrorF(p, Msg::NotAvailableYet, L"Fat-arrow function");
+                if (after + 1 < m_end && after[0] == L'=' && after[1] == L'>') {
+                    // "name(params) =>": the name just recorded belongs to the function.
+                    const Char* start = p;
+                    while (start > m_text && IsNameChar(start[-1]))
+                        --start;
+                    if (start < p && !m_refs.empty() && m_refs.back().marker == start)
+                        m_refs.pop_back();
+                    BRM_TRY(FatArrow(start, close + 1, after + 2, p, terminator));
+                    continue;
+                }
             }
             ++p;
             BRM_TRY(Scan(p, L')'));
@@ -271,8 +327,10 @@ Status Scanner::Scan(const Char*& p, Char terminator) {
                 continue;
             }
         }
-        if (after + 1 < m_end && after[0] == L'=' && after[1] == L'>')
-            return ReportLoadErrorF(nameStart, Msg::NotAvailableYet, L"Fat-arrow function");
+        if (after + 1 < m_end && after[0] == L'=' && after[1] == L'>') {
+            BRM_TRY(FatArrow(nameStart, q, after + 2, p, terminator));
+            continue;
+        }
         RefType type = RefType::Name;
         uint8_t symbol = 0;
         if (MatchWordOperator(nameStart, length, type, symbol) && type == RefType::WordOperator &&

@@ -14,6 +14,7 @@ enum class [[nodiscard]] Status : int32_t {
     Fail = 0,
     Ok = 1,
     NoIteration = 4,
+    NotHandled = 4,  // InvokeMember: no such member; never leaves the invoke path, so the value is shared
     Break = 5,
     Continue = 6,
     Return = 7,

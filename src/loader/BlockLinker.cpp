@@ -8,6 +8,7 @@
 #include <cwchar>
 #include "base/Pool.h"
 #include "exec/GlobalVars.h"
+#include "exec/Scope.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
 #include "expr/Tokenizer.h"
@@ -28,6 +29,7 @@ ScriptLine* s_pending = nullptr;
 ScriptLine* s_completed = nullptr;
 Label* s_labelsFirst = nullptr;
 Label* s_labelsLast = nullptr;
+bool s_labelsHeld = false;  // lines of an expression function take no pending label
 
 inline bool IsBlank(Char c) { return c == L' ' || c == L'\t'; }
 
@@ -244,7 +246,7 @@ Status LinkNewLine(ScriptLine* line) {
     if (!line->parentLine) line->parentLine = s_openBlock;
     if (action == LineAction::BlockBegin) s_openBlock = line;
 
-    for (Label* l = s_labelsLast; l && !l->line; l = l->prev) {
+    for (Label* l = s_labelsHeld ? nullptr : s_labelsLast; l && !l->line; l = l->prev) {
         if (action == LineAction::Else || action == LineAction::Until || action == LineAction::Catch)
             return ReportLoadErrorMsg(Msg::LabelOnElse);
         l->line = line;
@@ -264,9 +266,25 @@ Status LinkNewLine(ScriptLine* line) {
         s_openBlock = outer;
     }
 
-    if (action == LineAction::Return && line->argCount && line->args[0].length)
-        return ReportLoadErrorMsg(Msg::ReturnOutsideFunction);
+    if (action == LineAction::Return && line->argCount && line->args[0].length) {
+        const ScriptLine* p = line->parentLine;
+        while (p && !IsFunctionBody(p)) p = p->parentLine;
+        if (!p) return ReportLoadErrorMsg(Msg::ReturnOutsideFunction);
+    }
     return Status::Ok;
+}
+
+LinkState SuspendLinking() {
+    LinkState state{s_pending, s_completed};
+    s_pending = s_completed = nullptr;
+    s_labelsHeld = true;
+    return state;
+}
+
+void ResumeLinking(const LinkState& state) {
+    s_pending = state.pending;
+    s_completed = state.completed;
+    s_labelsHeld = false;
 }
 
 Status CheckEndOfFile(bool startedInsideBlock) {
@@ -295,7 +313,7 @@ Status PrepareCatchOutputVar(ScriptLine& line) {
     if (CompareFoldAZ(text + asStart, 2, L"as", 2) != 0) return Status::Ok;
     // "Class as name", or "as name" alone: a class list never ends in the word "as".
     if (asStart && !IsBlank(text[asStart - 1])) return Status::Ok;
-    Var* var = FindOrAddGlobal(text + nameStart, nameEnd - nameStart);
+    Var* var = FindOrAddVar(text + nameStart, nameEnd - nameStart, VarUse::Write);
     if (!var) return Status::Fail;
     if (var->IsReadOnly()) {
         const Char* action = MessageText(Msg::ActionBeOutput);

@@ -37,6 +37,16 @@ bool LineHasLabel(const ScriptLine* line);
 ScriptLine* OpenBlockLine();        // innermost open "{", or null
 ScriptLine* PendingControlLine();   // control statement still waiting for its body, or null
 
+// A function defined inside an expression adds its lines while another statement is being parsed. Between
+// these two calls lines are linked as if they stood alone: no pending statement takes them as its body and
+// no pending label names them; afterwards the surrounding statement's structure is as it was.
+struct LinkState {
+    ScriptLine* pending;
+    ScriptLine* completed;
+};
+LinkState SuspendLinking();
+void ResumeLinking(const LinkState& state);
+
 // End of one file: "Missing \"}\"" for an open block unless the file started inside one, then a
 // control statement still waiting for its body.
 Status CheckEndOfFile(bool startedInsideBlock);

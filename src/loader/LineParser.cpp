@@ -8,10 +8,12 @@
 #include <cwchar>
 #include "base/Pool.h"
 #include "exec/GlobalVars.h"
+#include "exec/Scope.h"
 #include "expr/Compiler.h"
 #include "expr/Tokenizer.h"
 #include "expr/Var.h"
 #include "loader/BlockLinker.h"
+#include "loader/Definitions.h"
 #include "loader/Directives.h"
 #include "loader/LoadError.h"
 #include "loader/ScriptReader.h"
@@ -643,10 +645,13 @@ Status ParseStatement(Char* text, size_t length, LineAction forced) {
 
 namespace {
 
-// global/local/static with or without names. Without functions, only "global" with names is valid.
+// global/local/static with or without names; alone, the word sets the function's default scope.
 Status ParseDeclaration(Char* text, size_t length, size_t wordLength) {
-    bool isGlobal = EqualsFold(text, wordLength, L"global");
-    if (!isGlobal || wordLength == length) return ReportLoadErrorMsg(Msg::UnexpectedDeclaration, text);
+    DeclKind kind = EqualsFold(text, wordLength, L"global")  ? DeclKind::Global
+                    : EqualsFold(text, wordLength, L"local") ? DeclKind::Local
+                                                             : DeclKind::Static;
+    if (wordLength == length) return DeclareDefaultScope(kind, text);
+    if (kind != DeclKind::Global && !LoadingFunc()) return ReportLoadErrorMsg(Msg::UnexpectedDeclaration, text);
     // Initialisers under a control statement are kept together in a block.
     bool wrapped = false;
     size_t i = SkipBlanks(text, wordLength);
@@ -656,10 +661,7 @@ Status ParseDeclaration(Char* text, size_t length, size_t wordLength) {
         size_t nameLength = i - nameStart;
         if (!nameLength) return ReportLoadErrorMsg(Msg::InvalidVarDeclaration, text + nameStart);
         if (!ValidateName(text + nameStart, nameLength, NameKind::Variable)) return Status::Fail;
-        Var* existing = FindGlobal(text + nameStart, nameLength, BuiltIns::Materialise);
-        if (existing && (existing->IsVirtual() || existing->IsConstant()))
-            return ReportLoadErrorF(text + nameStart, Msg::DeclarationConflict, L"global", VarKindName(*existing));
-        if (!FindOrAddGlobal(text + nameStart, nameLength)) return Status::Fail;
+        BRM_TRY(DeclareVar(kind, text + nameStart, nameLength));
         size_t j = SkipBlanks(text, i);
         if (j >= length) break;
         if (text[j] == L',') {
@@ -684,7 +686,9 @@ Status ParseDeclaration(Char* text, size_t length, size_t wordLength) {
         }
         Char saved = text[end];
         text[end] = 0;
-        BRM_TRY(ParseStatement(text + nameStart, end - nameStart));
+        // A static's initialiser runs once, the first time its line is reached.
+        BRM_TRY(ParseStatement(text + nameStart, end - nameStart,
+                               kind == DeclKind::Static ? LineAction::Static : LineAction::Invalid));
         text[end] = saved;
         i = end < length ? SkipBlanks(text, end + 1) : length;
     }
@@ -786,7 +790,9 @@ Status ClassifyLine(ScriptReader& reader) {
     // Braces; whatever follows them ("} else {") is classified again.
     size_t start = 0;
     while (start < length && (line[start] == L'{' || line[start] == L'}')) {
-        BRM_TRY(AddLine(line[start] == L'{' ? LineAction::BlockBegin : LineAction::BlockEnd));
+        // A function header already opened its body for the "{" on the line after it.
+        if (line[start] != L'{' || !TakeFunctionBrace())
+            BRM_TRY(AddLine(line[start] == L'{' ? LineAction::BlockBegin : LineAction::BlockEnd));
         start = SkipBlanks(line, start + 1);
     }
     if (start) {
@@ -805,8 +811,7 @@ Status ClassifyLine(ScriptReader& reader) {
     BRM_TRY(reader.ContinueExpression(ContinueContext::Normal));
     line = reader.Line();
     length = reader.LineLength();
-    if (IsFunctionDefinition(line, length, reader.LookAhead()))
-        return ReportLoadErrorMsg(Msg::FunctionDefUnsupported, line);
+    if (IsFunctionDefinition(line, length, reader.LookAhead())) return DefineFunction(line, length);
     return ParseStatement(line, length);
 }
 
@@ -821,6 +826,7 @@ Status CompileScript() {
     for (ScriptLine* line = g_script.firstLine; line; line = line->nextLine) {
         g_script.loadFileIndex = line->fileIndex;
         g_script.loadLineNumber = line->lineNumber;
+        SetBindScope(FuncOfLine(line));
         if (line->action == LineAction::Catch && line->argCount) BRM_TRY(PrepareCatchOutputVar(*line));
         for (int i = 0; i < line->argCount; ++i) {
             ArgRecord& arg = line->args[i];
@@ -829,6 +835,7 @@ Status CompileScript() {
     }
     g_script.loadFileIndex = fileIndex;
     g_script.loadLineNumber = lineNumber;
+    SetBindScope(nullptr);
     return BindVariables();
 }
 

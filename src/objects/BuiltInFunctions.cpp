@@ -10,6 +10,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "objects/Object.h"
 
 namespace brm {
 
@@ -306,36 +307,6 @@ Status Type(CallResult& result, ValueToken** params, int) {
     return Status::Ok;
 }
 
-// --- Conversions (the Integer, Float, Number and String classes' calls until those classes exist) ---
-
-Status ToInteger(CallResult& result, ValueToken** params, int) {
-    if (TokenIsNumeric(*params[0]) == NumericKind::None)
-        return RaiseParamTypeError(0, L"Number", *params[0]);
-    result.value.SetInteger(TokenToInt64(*params[0]));
-    return Status::Ok;
-}
-
-Status ToFloat(CallResult& result, ValueToken** params, int) {
-    if (TokenIsNumeric(*params[0]) == NumericKind::None)
-        return RaiseParamTypeError(0, L"Number", *params[0]);
-    result.value.SetFloat(TokenToDouble(*params[0], HexCheck::Yes));
-    return Status::Ok;
-}
-
-Status ToNumber(CallResult& result, ValueToken** params, int) {
-    ValueToken n;
-    BRM_TRY(ParamNumber(params, 0, n));
-    result.value = n;
-    return Status::Ok;
-}
-
-Status ToString(CallResult& result, ValueToken** params, int) {
-    const Char* s;
-    int32_t length;
-    BRM_TRY(ParamString(params, 0, s, length, result.buffer));
-    return SetResultText(result, s, static_cast<size_t>(length));
-}
-
 // IsSet(var) and IsSetRef(&ref): 0 only for a normal variable that is unset.
 Status IsSetRef(CallResult& result, ValueToken** params, int) {
     const ValueToken& t = *params[0];
@@ -364,19 +335,33 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Exit", BifExit, 0, 1, 0, {}},
     {L"ExitApp", BifExitApp, 0, 1, 0, {}},
     {L"FileAppend", BifFileAppend, 1, 3, 0, {}},
-    {L"Float", ToFloat, 1, 1, 0, {}},
     {L"Floor", FloorCeil, 1, 1, 0, {}},
+    {L"GetMethod", BifGetMethod, 1, 3, 0, {}},
+    {L"HasBase", BifHasBase, 2, 2, 0, {}},
+    {L"HasMethod", BifGetMethod, 1, 3, 1, {}},
+    {L"HasProp", BifHasProp, 2, 2, 0, {}},
     {L"InStr", InStr, 2, 5, 0, {}},
-    {L"Integer", ToInteger, 1, 1, 0, {}},
+    {L"IsObject", BifIsObject, 1, 1, 0, {}},
     {L"IsSetRef", IsSetRef, 1, 1, 0, {1}},
     {L"Max", MinMax, 1, kVariadic, 1, {}},
     {L"Min", MinMax, 1, kVariadic, 0, {}},
     {L"Mod", Mod, 2, 2, 0, {}},
-    {L"Number", ToNumber, 1, 1, 0, {}},
+    {L"ObjAddRef", BifObjAddRef, 1, 1, 0, {}},
+    {L"ObjFromPtr", BifObjPtr, 1, 1, 2, {}},
+    {L"ObjFromPtrAddRef", BifObjPtr, 1, 1, 3, {}},
+    {L"ObjGetBase", BifObjBase, 1, 1, 0, {}},
+    {L"ObjGetCapacity", BifObjOwn, 1, 1, 2, {}},
+    {L"ObjHasOwnProp", BifObjOwn, 2, 2, 0, {}},
+    {L"ObjOwnPropCount", BifObjOwn, 1, 1, 1, {}},
+    {L"ObjOwnProps", BifObjOwn, 1, 1, 4, {}},
+    {L"ObjPtr", BifObjPtr, 1, 1, 0, {}},
+    {L"ObjPtrAddRef", BifObjPtr, 1, 1, 1, {}},
+    {L"ObjRelease", BifObjAddRef, 1, 1, 1, {}},
+    {L"ObjSetBase", BifObjBase, 2, 2, 1, {}},
+    {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", Ord, 1, 1, 0, {}},
     {L"Persistent", BifPersistent, 0, 1, 0, {}},
     {L"Round", Round, 1, 2, 0, {}},
-    {L"String", ToString, 1, 1, 0, {}},
     {L"StrLen", StrLen, 1, 1, 0, {}},
     {L"StrLower", StrCase, 1, 1, 0, {}},
     {L"StrUpper", StrCase, 1, 1, 1, {}},
@@ -399,6 +384,15 @@ constexpr BuiltInFuncDef kIsSetDef = {L"IsSet", IsSetRef, 1, 1, 0, {1}};
 BuiltInFunc* s_funcObjects[kFunctionCount];
 
 }  // namespace
+
+Status BuiltInFunc::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken,
+                                 ValueToken** params, int paramCount) {
+    if (!name && (flags & InvokeKindMask) == InvokeCall)
+        return CallFunctionObject(this, result, params, paramCount);
+    return IObject::InvokeMember(result, flags, name, thisToken, params, paramCount);
+}
+
+IObject* BuiltInFunc::GetBase() { return BuiltInPrototype(ClassId::Func); }
 
 bool BuiltInFunc::IsOutputParam(int zeroBasedIndex) const {
     for (int i = 0; i < kMaxOutputParams && def->outputParams[i]; ++i)

@@ -35,6 +35,10 @@ struct BuiltInFunc final : IObject {
     uint32_t AddRef() override { return 1; }   // lives for the whole run
     uint32_t Release() override { return 1; }
     const Char* TypeName() override { return L"Func"; }
+    // A call of the default member runs the function; other members come from Func.Prototype.
+    Status InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken, ValueToken** params,
+                        int paramCount) override;
+    IObject* GetBase() override;
 
     const Char* Name() const { return def->name; }
     int MinParams() const { return def->minParams; }
@@ -57,6 +61,15 @@ Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  
 Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     // exec/Executor.cpp
 Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
 Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
+// objects/ObjectFunctions.cpp
+Status BifIsObject(CallResult& result, ValueToken** params, int paramCount);
+Status BifHasProp(CallResult& result, ValueToken** params, int paramCount);
+Status BifGetMethod(CallResult& result, ValueToken** params, int paramCount);  // GetMethod 0, HasMethod 1
+Status BifHasBase(CallResult& result, ValueToken** params, int paramCount);
+Status BifObjBase(CallResult& result, ValueToken** params, int paramCount);    // ObjGetBase 0, ObjSetBase 1
+Status BifObjOwn(CallResult& result, ValueToken** params, int paramCount);     // ObjHasOwnProp .. ObjOwnProps 0-4
+Status BifObjAddRef(CallResult& result, ValueToken** params, int paramCount);  // ObjAddRef 0, ObjRelease 1
+Status BifObjPtr(CallResult& result, ValueToken** params, int paramCount);     // ObjPtr .. ObjFromPtrAddRef 0-3
 
 // Case-insensitive comparison folding only A-Z, as the tables are sorted; negative, 0 or positive.
 constexpr int CompareFoldAZ(const Char* a, size_t aLength, const Char* b, size_t bLength) {

@@ -11,6 +11,16 @@ struct IObject {
     virtual uint32_t Release() = 0;
     virtual const Char* TypeName() = 0;
 
+    // The invoke protocol (objects/Object.h lists the flags): get, set or call the member `name` (null: the
+    // default member) with `thisToken` as `this`. Returns Ok, Fail, EarlyExit or NotHandled (no such
+    // member). The default searches GetBase() on behalf of this object; it is defined in Object.cpp.
+    virtual Status InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken,
+                                ValueToken** params, int paramCount);
+    // The base object (prototype), or null.
+    virtual IObject* GetBase() { return nullptr; }
+    // Whether this is an instance derived from `prototype` (a prototype itself never is, except of Object's).
+    virtual bool IsOfType(IObject* prototype);
+
 protected:
     ~IObject() = default;  // destroyed only through Release
 };

@@ -4,10 +4,13 @@
 #include <cstring>
 #include "exec/ErrorReport.h"
 #include "expr/Conversions.h"
+#include "expr/Var.h"
 #include "loader/ScriptLine.h"
 #include "loader/SourceFiles.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/ErrorObjects.h"
 #include "objects/IObject.h"
+#include "objects/Object.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -83,6 +86,22 @@ bool ThrowClassDerives(ThrowClass cls, ThrowClass base) {
     }
 }
 
+static ClassId ClassIdOfThrowClass(ThrowClass cls) {
+    return ClassIdOf(static_cast<ErrorClass>(static_cast<int>(cls) - static_cast<int>(ThrowClass::Error)));
+}
+
+// The most derived built-in class in an object's base chain, so that Catch lists naming built-in classes
+// match instances of script subclasses too.
+static ThrowClass ClassifyObject(IObject* obj) {
+    for (IObject* b = obj->GetBase(); b; b = b->GetBase()) {
+        for (int i = static_cast<int>(ThrowClass::Count) - 1; i >= static_cast<int>(ThrowClass::Error); --i) {
+            Object* proto = BuiltInPrototype(ClassIdOfThrowClass(static_cast<ThrowClass>(i)));
+            if (proto && proto == b) return static_cast<ThrowClass>(i);
+        }
+    }
+    return ThrowClass::Object;
+}
+
 static ThrownValue* AllocThrown() {
     auto* v = static_cast<ThrownValue*>(calloc(1, sizeof(ThrownValue)));
     if (!v) return nullptr;
@@ -106,11 +125,11 @@ ThrownValue* NewThrownValue(const ValueToken& value) {
         v->cls = ThrowClass::Float;
         break;
     case SymObject: {
-        IObject* obj = value.symbol == SymObject ? value.object : nullptr;
+        IObject* obj = value.symbol == SymObject ? value.object : value.symbol == SymVariable ? value.var->Object() : nullptr;
         if (obj) {
             obj->AddRef();
             v->value.SetObject(obj);
-            v->cls = ThrowClass::Object;
+            v->cls = ClassifyObject(obj);
             break;
         }
         [[fallthrough]];
@@ -130,6 +149,17 @@ ThrownValue* NewThrownValue(const ValueToken& value) {
         break;
     }
     }
+    return v;
+}
+
+ThrownValue* NewThrownObject(IObject* error, ThrowClass cls) {
+    ThrownValue* v = AllocThrown();
+    if (!v) {
+        error->Release();
+        return nullptr;
+    }
+    v->value.SetObject(error);
+    v->cls = cls;
     return v;
 }
 
@@ -157,11 +187,26 @@ void FreeThrownValue(ThrownValue* v) {
     free(v);
 }
 
-void ReportUnhandled(ThrownValue* v) {
+bool ReportUnhandled(ThrownValue* v, ErrorKind kind) {
     Char scratch[kScratchChars];
-    const Char* message = TokenToString(v->value, scratch);
+    const Char* message;
+    const Char* extra = v->extra;
+    const Char* file = SourceFileName(v->fileIndex);
+    int32_t line = v->lineNumber;
+    ErrorFields fields;
+    if (v->value.symbol == SymObject && ReadErrorFields(v->value.object, fields)) {
+        message = fields.message;
+        extra = fields.extra;
+        // The error's own File and Line name the line to show, when that is a line of the script.
+        if (*fields.file && FindScriptLine(fields.file, fields.line)) {
+            file = fields.file;
+            line = fields.line;
+        }
+    } else {
+        message = TokenToString(v->value, scratch);
+    }
     if (!*message) message = MessageText(Msg::UnhandledException);
-    ReportError(ErrorKind::Error, SourceFileName(v->fileIndex), v->lineNumber, message, v->extra);
+    return ReportError(kind, file, line, message, extra) == ErrorChoice::Continue;
 }
 
 void ClearThrown(PseudoThread& thread) {

@@ -2,6 +2,7 @@
 // For now there is only the auto-execute thread; events will start further ones on the same record type.
 #pragma once
 #include <cstdint>
+#include "exec/ErrorReport.h"
 #include "exec/Raise.h"
 #include "expr/ValueToken.h"
 
@@ -35,8 +36,10 @@ struct ThrownValue {
     bool IsError() const { return ThrowClassDerives(cls, ThrowClass::Error); }
 };
 
-// Takes ownership of nothing; copies text. Null when memory runs out.
+// Takes ownership of nothing; copies text, adds a reference to an object. Null when memory runs out.
 ThrownValue* NewThrownValue(const ValueToken& value);
+// Takes over the caller's reference to an Error object of the given class. Null when memory runs out.
+ThrownValue* NewThrownObject(IObject* error, ThrowClass cls);
 ThrownValue* NewThrownError(ErrorClass cls, const Char* message, const Char* extra);
 void FreeThrownValue(ThrownValue* v);
 
@@ -70,8 +73,9 @@ struct PseudoThread {
 extern PseudoThread* g_thread;
 
 // Reports a thrown value that nothing will catch (the error report of the line that raised it, or of the
-// current line), then leaves it in the thread so that the thread ends.
-void ReportUnhandled(ThrownValue* v);
+// current line), then leaves it in the thread so that the thread ends. For a continuable error the user
+// may choose Continue: the result is then true, and the caller releases the value and goes on.
+bool ReportUnhandled(ThrownValue* v, ErrorKind kind = ErrorKind::Error);
 
 // Releases the thread's thrown value, if any (the thread is ending).
 void ClearThrown(PseudoThread& thread);

@@ -4,7 +4,14 @@
 #include "base/Messages.h"
 #include "exec/ErrorReport.h"
 #include "exec/Executor.h"
+#include "exec/StackGuard.h"
+#include "runtime/PseudoThread.h"
 #include "loader/ScriptSource.h"
+#include "objects/Array.h"
+#include "objects/ErrorObjects.h"
+#include "objects/Func.h"
+#include "objects/Map.h"
+#include "objects/Object.h"
 #include "runtime/MessageLoop.h"
 #include "startup/CommandLine.h"
 #include "startup/Exit.h"
@@ -30,10 +37,10 @@ LONG WINAPI ExceptionGuard(EXCEPTION_POINTERS* info) {
     DWORD code = info->ExceptionRecord->ExceptionCode;
     Char message[128];
     FormatMessageText(message, 128, MessageText(MessageForException(code)), static_cast<unsigned>(code));
-    const Char* file = nullptr;
-    int32_t line = 0;
-    ReportError(ErrorKind::Critical, file, line, message);
-    ExitProcess(g_script.running ? static_cast<UINT>(g_script.exitCode) : 0);
+    g_thread->errorMode = 0;  // Try handling is off: the error is shown and the program ends
+    const ScriptLine* line = g_script.currentLine;
+    ReportErrorAtLine(ErrorKind::Critical, line, nullptr, 0, message, nullptr);
+    Terminate(ExitReason::Critical, g_script.exitCode ? g_script.exitCode : 2);
 }
 
 }  // namespace
@@ -48,6 +55,12 @@ int RunProgram(int argc, wchar_t** argv) {
         g_script.workingDir = dir;
     }
     if (ParseCommandLine(argc, argv) != Status::Ok) return 2;
+    RegisterErrorClasses();
+    RegisterArrayClass();
+    RegisterMapClass();
+    RegisterFuncClass();
+    if (CreateBuiltInClasses() != Status::Ok) return 2;  // class names must exist before the script binds names
+    if (CreateArgsArray() != Status::Ok) return 2;
 
     switch (LoadScript()) {
         case LoadResult::Failed: return 2;
@@ -62,6 +75,7 @@ int RunProgram(int argc, wchar_t** argv) {
     if (!CreateMainWindow()) return 2;
     g_script.running = true;
 
+    InitStackGuard();
     SetUnhandledExceptionFilter(ExceptionGuard);
     Status status = RunAutoExecute();
     if (IsPersistent()) PumpMessages(PumpMode::Resident, kResidentWaitMs);

@@ -94,7 +94,6 @@ TEST(EvaluatorTest, LogicAssignmentAndConcatenation) {
         {L"%\"\"%", L"This dynamic variable is blank.", true},
         {L"%\"noSuchVariableAnywhere\"%", L"Variable not found.", true},
         {L"a_tab = A_Tab", L"1"},
-        {L"[1]", L"Array literal is not available yet.", true},
         {L"(v := 1, v.Length)", L"This value of type \"Integer\" has no property named \"Length\".", true},
         {L"(v := 1, v())", L"This value of type \"Integer\" has no method named \"Call\".", true},
     };

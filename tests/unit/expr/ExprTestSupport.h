@@ -9,6 +9,7 @@
 #include "expr/Tokenizer.h"
 #include "expr/Var.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Object.h"
 #include "loader/ScriptLine.h"
 #include "runtime/PseudoThread.h"
 #include "startup/ScriptHost.h"
@@ -59,6 +60,7 @@ std::wstring CaptureStdErr(Fn fn) {
 
 // Runs the three load-time passes over one argument of a line of the given action.
 inline Compiled CompileText(const wchar_t* text, LineAction action = LineAction::Expression) {
+    (void)CreateBuiltInClasses();  // class names such as Integer are globals, as after start-up
     Compiled c;
     auto* line = static_cast<ScriptLine*>(PoolAlloc(sizeof(ScriptLine)));
     *line = ScriptLine{};
@@ -118,6 +120,10 @@ inline Evaluated EvaluateText(const wchar_t* text) {
         const ValueToken& v = g_thread->thrown->value;
         Char buffer[kScratchChars];
         e.error = TokenToString(v, buffer);
+        ValueToken message;
+        if (auto* error = v.symbol == SymObject ? dynamic_cast<Object*>(v.object) : nullptr;
+            error && error->GetOwnProp(L"Message", message))
+            e.error = TokenToString(message, buffer);  // an Error object
         ClearThrown(*g_thread);
     } else {
         e.error = L"<nothing thrown, status " + std::to_wstring(static_cast<int>(s)) + L">";

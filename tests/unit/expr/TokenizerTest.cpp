@@ -66,7 +66,7 @@ TEST(TokenizerTest, ErrorsAreReportedWithTheirExactMessage) {
         {L"IsSet x", L"Missing \"(\""},
         {L"a. b", L"Syntax error."},
         {L"??", L"Syntax error."},
-        {L"(x) => x", L"Fat-arrow function is not available yet."},
+        {L"(x) =>", L"Invalid function declaration."},
     };
     for (const Case& c : cases) {
         Compiled r = CompileText(c.text);

@@ -608,7 +608,7 @@ TEST_F(VarTest, SetCapacityAndUpdateLength) {
             g_script.errorStdOut = true;
             (void)v.SetCapacity(-1, usable);
         },
-        testing::ExitedWithCode(0), "String not null-terminated\\.");
+        testing::ExitedWithCode(2), "String not null-terminated\\.");
     v.m_contents[100] = 0;
 
     ASSERT_EQ(v.SetCapacity(0, usable), Status::Ok);

@@ -1,0 +1,24 @@
+// Function definitions: turns a definition header into a UserFunc, its parameter records, the variable that
+// holds it and the start of its body.
+#pragma once
+#include <cstddef>
+#include "expr/ValueToken.h"
+
+namespace brm {
+
+struct Var;
+
+// A line for which the function-definition test holds: "name(params)" followed by nothing (the "{" comes on
+// the next line), "{", or "=>" and an expression; optionally preceded by "Static". Reports load errors.
+Status DefineFunction(Char* text, size_t length);
+
+// A function written inside an expression: header is "(params)" or "name(params)", body the expression
+// after "=>" (bodyMap: its literal map, or null). Its lines are added out of the surrounding statement's
+// structure; *holder receives the variable that holds it.
+Status DefineExpressionFunction(const Char* header, size_t headerLength, const Char* body, size_t bodyLength,
+                                const bool* bodyMap, Var** holder);
+
+// True once after a definition whose "{" is on the next line: that "{" was already added with the header.
+bool TakeFunctionBrace();
+
+}  // namespace brm

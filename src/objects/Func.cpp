@@ -1,0 +1,636 @@
+// Script function calls: argument binding, the local-variable frame and its survival across recursion.
+#include "objects/Func.h"
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <string>
+#include "base/Messages.h"
+#include "exec/Executor.h"
+#include "exec/Raise.h"
+#include "expr/Evaluator.h"
+#include "expr/Var.h"
+#include "loader/ScriptLine.h"
+#include "objects/Array.h"
+#include "objects/BuiltInFunctions.h"
+#include "objects/Object.h"
+#include "objects/VarRef.h"
+#include "startup/ScriptHost.h"
+
+namespace brm {
+
+UserFunc* g_runningFunc = nullptr;
+
+namespace {
+
+// Case-insensitive comparison of a listed name with a name of known length (the C library's wide fold).
+int CompareName(const Char* listed, const Char* name, size_t length) {
+    int c = _wcsnicmp(listed, name, length);
+    if (c) return c;
+    return listed[length] ? 1 : 0;
+}
+
+// The saved locals of the calls that recursion interrupted. Records are copied in and out by value, so the
+// arena may move when it grows; after the deepest recursion it is simply reused.
+struct SavedLocals {
+    Var* items = nullptr;
+    size_t used = 0;
+    size_t capacity = 0;
+
+    bool Reserve(size_t more) {
+        if (used + more <= capacity) return true;
+        size_t wanted = capacity ? capacity * 2 : 1024;
+        while (wanted < used + more) wanted *= 2;
+        void* grown = realloc(static_cast<void*>(items), wanted * sizeof(Var));
+        if (!grown) return false;
+        items = static_cast<Var*>(grown);
+        capacity = wanted;
+        return true;
+    }
+};
+SavedLocals s_saved;
+
+// Arguments of a recursive call that read one of the locals about to be reset are first taken by value;
+// the text they point at moves with the saved record and stays valid for the call. Kept off the machine
+// stack, which deep recursion needs.
+struct ArgCopies {
+    ValueToken* values = nullptr;
+    ValueToken** pointers = nullptr;
+    int capacity = 0;
+
+    bool Reserve(int count) {
+        if (count <= capacity) return true;
+        int wanted = capacity ? capacity * 2 : 16;
+        while (wanted < count) wanted *= 2;
+        void* v = realloc(static_cast<void*>(values), sizeof(ValueToken) * static_cast<size_t>(wanted));
+        if (!v) return false;
+        values = static_cast<ValueToken*>(v);
+        void* p = realloc(static_cast<void*>(pointers), sizeof(ValueToken*) * static_cast<size_t>(wanted));
+        if (!p) return false;
+        pointers = static_cast<ValueToken**>(p);
+        capacity = wanted;
+        return true;
+    }
+};
+ArgCopies s_argCopies;
+
+inline bool IsMissingArg(const ValueToken* t) { return t->symbol == SymMissing; }
+
+Status BindByRef(Var* param, ValueToken* arg, int shownIndex) {
+    IObject* object = nullptr;
+    if (arg->symbol == SymObject) object = arg->object;
+    else if (arg->symbol == SymVariable && arg->var->IsObject()) object = arg->var->Object();
+    if (arg->symbol == SymVariable && arg->varUsage >= 3 && !object) {
+        Var* target = arg->var->Target();
+        if (target->m_type != VarTypeNormal) return target->RaiseReadOnly(VarAction::TakeReference);
+        param->SetAlias(target, nullptr);
+        return Status::Ok;
+    }
+    auto* ref = dynamic_cast<VarRef*>(object);
+    if (!ref) return RaiseParamTypeError(shownIndex, L"variable reference", *arg);
+    ref->AddRef();
+    param->SetAlias(&ref->Body(), ref);
+    return Status::Ok;
+}
+
+}  // namespace
+
+Var* VarList::Find(const Char* name, size_t length, int32_t* position) const {
+    int32_t lo = 0, hi = count - 1;
+    while (lo <= hi) {
+        int32_t mid = (lo + hi) / 2;
+        int c = CompareName(items[mid]->m_name, name, length);
+        if (c == 0) return items[mid];
+        if (c < 0) lo = mid + 1;
+        else hi = mid - 1;
+    }
+    if (position) *position = lo;
+    return nullptr;
+}
+
+bool VarList::Insert(Var* var, int32_t position) {
+    if (count == capacity) {
+        int32_t grown = capacity ? capacity * 2 : 32;
+        void* memory = realloc(static_cast<void*>(items), sizeof(Var*) * static_cast<size_t>(grown));
+        if (!memory) return false;
+        items = static_cast<Var**>(memory);
+        capacity = grown;
+    }
+    memmove(items + position + 1, items + position, sizeof(Var*) * static_cast<size_t>(count - position));
+    items[position] = var;
+    ++count;
+    return true;
+}
+
+namespace {
+
+template <class T>
+bool Append(T*& items, int32_t& count, const T& item) {
+    // Load-time lists: grown one step at a time, they stay short.
+    void* memory = realloc(static_cast<void*>(items), sizeof(T) * static_cast<size_t>(count + 1));
+    if (!memory) return false;
+    items = static_cast<T*>(memory);
+    items[count++] = item;
+    return true;
+}
+
+}  // namespace
+
+int32_t UserFunc::Capture(Var* local) {
+    for (int32_t i = 0; i < capturedCount; ++i)
+        if (captured[i] == local) return i;
+    if (!Append(captured, capturedCount, local)) return -1;
+    local->m_scope |= kVarScopeCaptured;
+    return capturedCount - 1;
+}
+
+bool UserFunc::AddOuterRef(Var* local, int32_t outerIndex) {
+    return Append(outerRefs, outerRefCount, OuterRef{local, outerIndex, -1});
+}
+
+bool UserFunc::AddNested(Var* holder, UserFunc* func) { return Append(nested, nestedCount, NestedFunc{holder, func}); }
+
+void UserFunc::Finish() {
+    finished = true;
+    ScriptLine* line = bodyBegin->nextLine;
+    for (int32_t i = 0; i < defaultLineCount; ++i) line = line->nextLine;
+    firstLine = line;
+    for (int32_t i = 0; i < outerRefCount; ++i)
+        for (int32_t k = 0; k < capturedCount; ++k)
+            if (captured[k] == outerRefs[i].local) outerRefs[i].ownIndex = k;
+    // A nested function that uses none of this function's variables is one function for every call; the
+    // others get a Closure per call, kept in a local.
+    for (int32_t i = 0; i < nestedCount; ++i) {
+        NestedFunc& n = nested[i];
+        if (n.func->NeedsClosure()) {
+            n.holder->m_scope &= static_cast<uint8_t>(~VarScopeStatic);
+            AddLocal(n.holder);
+        } else {
+            n.func->AddRef();
+            n.holder->m_object = n.func;
+            n.holder->m_attrib = VarAttribObject | VarAttribAssigned | VarAttribNotNumeric;
+        }
+    }
+}
+
+bool UserFunc::AddLocal(Var* var) {
+    if (localCount == localCapacity) {
+        int32_t grown = localCapacity ? localCapacity * 2 : 8;
+        void* memory = realloc(static_cast<void*>(locals), sizeof(Var*) * static_cast<size_t>(grown));
+        if (!memory) return false;
+        locals = static_cast<Var**>(memory);
+        localCapacity = grown;
+    }
+    locals[localCount++] = var;
+    return true;
+}
+
+Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, CapturedVars* closureVars) {
+    while (count > m_maxParams && !m_isVariadic && count > 0 && IsMissingArg(params[count - 1]))
+        --count;  // trailing omitted arguments are simply not passed
+    if (count > m_maxParams && !m_isVariadic) return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, m_name);
+    if (!finished) Finish();
+    if (outerRefCount && !closureVars) return RaiseMsg(ErrorClass::Error, Msg::FuncOutOfScope, m_name);
+
+    // Recursion: the running calls' locals wait in the arena while this one runs.
+    const size_t savedBase = s_saved.used;
+    ValueToken** args = params;
+    if (depth > 0) {
+        // The copies are needed only until the parameters are bound, before any further call can start.
+        if (!s_argCopies.Reserve(count)) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        ValueToken* values = s_argCopies.values;
+        args = s_argCopies.pointers;
+        for (int i = 0; i < count; ++i) {
+            ValueToken* a = params[i];
+            if (a->symbol == SymVariable && a->varUsage < 3) {
+                a->var->ToToken(values[i]);
+                args[i] = &values[i];
+            } else {
+                args[i] = a;
+            }
+        }
+        if (!s_saved.Reserve(static_cast<size_t>(localCount))) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        Var* save = s_saved.items + s_saved.used;
+        for (int32_t i = 0; i < localCount; ++i) {
+            Var* v = locals[i];
+            memcpy(static_cast<void*>(&save[i]), static_cast<const void*>(v), sizeof(Var));
+            uint8_t assigned = v->m_attrib & VarAttribAssigned;
+            uint8_t type = v->m_type == VarTypeConstant ? VarTypeConstant : VarTypeNormal;  // a closure's holder
+            new (v) Var(v->m_name, v->m_scope, type);
+            v->m_attrib |= assigned;
+            // Buffers of the inner calls come from the heap, so that they can be given back on return.
+            v->m_allocKind = VarAllocHeap;
+        }
+        s_saved.used += static_cast<size_t>(localCount);
+    }
+    ++depth;
+    UserFunc* const previousFunc = g_runningFunc;
+    ScriptLine* const callerLine = g_script.currentLine;
+
+    Status st = Status::Ok;
+    // The variables this call shares with the closures it makes.
+    CapturedVars* callVars = nullptr;
+    if (capturedCount) {
+        callVars = CapturedVars::Create(capturedCount, closureVars);
+        if (!callVars) st = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        for (int32_t i = 0; i < capturedCount && callVars; ++i) captured[i]->SetAlias(&callVars->vars[i], nullptr);
+    }
+    for (int32_t i = 0; i < outerRefCount && st == Status::Ok; ++i) {
+        OuterRef& r = outerRefs[i];
+        Var* shared = &closureVars->vars[r.outerIndex];
+        if (r.ownIndex >= 0) callVars->vars[r.ownIndex].SetAlias(shared, nullptr);
+        else r.local->SetAlias(shared, nullptr);
+    }
+    for (int32_t i = 0; i < nestedCount && st == Status::Ok; ++i) {
+        NestedFunc& n = nested[i];
+        if (!n.func->NeedsClosure()) continue;
+        Closure* c = Closure::Create(n.func, callVars);
+        if (!c) {
+            st = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            break;
+        }
+        n.holder->m_object = c;  // the holder takes the new reference; the clean-up below releases it
+        n.holder->m_attrib = (n.holder->m_attrib & VarAttribAssigned) | VarAttribObject | VarAttribNotNumeric;
+    }
+    bool pendingDefaults = false;
+    const int shownBase = hasHiddenThis ? 1 : 0;
+    for (int i = 0; i < m_maxParams && st == Status::Ok; ++i) {
+        ParamRecord& p = paramList[i];
+        Var* v = p.var;
+        if (i >= count || IsMissingArg(args[i])) {
+            switch (p.defaultKind) {
+            case ParamDefault::None:
+                st = RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam, v->m_name);
+                break;
+            case ParamDefault::String: st = v->AssignString(p.value.text); break;
+            case ParamDefault::Integer: st = v->AssignInteger(p.value.integer); break;
+            case ParamDefault::Float: st = v->AssignFloat(p.value.number); break;
+            case ParamDefault::Unset: break;
+            case ParamDefault::Expression: pendingDefaults = true; break;
+            }
+            continue;
+        }
+        if (p.byRef) st = BindByRef(v, args[i], i - shownBase);
+        else st = v->Assign(*args[i]);
+    }
+    if (st == Status::Ok && m_isVariadic && paramList[m_maxParams].var) {
+        // The surplus arguments, as an Array (empty when there are none).
+        Array* rest = Array::Create();
+        if (!rest) st = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        for (int i = m_maxParams; i < count && st == Status::Ok; ++i) {
+            ValueToken value;
+            if (args[i]->symbol == SymVariable) args[i]->var->ToToken(value);
+            else value = *args[i];
+            ValueToken* one = &value;
+            st = rest->Append(&one, 1);
+        }
+        if (rest) {
+            if (st == Status::Ok) st = paramList[m_maxParams].var->AssignObject(rest);  // takes the reference
+            else rest->Release();
+        }
+    }
+    g_runningFunc = this;
+    if (st == Status::Ok && pendingDefaults) {
+        for (int i = 0; i < m_maxParams && st == Status::Ok; ++i) {
+            ParamRecord& p = paramList[i];
+            if (p.defaultKind != ParamDefault::Expression || (i < count && !IsMissingArg(params[i]))) continue;
+            ScriptLine* line = p.value.line;
+            g_script.currentLine = line;
+            st = EvaluateForEffect(*line, line->args[0]);
+        }
+    }
+    if (st == Status::Ok) {
+        ScriptLine* jump = nullptr;
+        st = ExecUntil(firstLine, ExecMode::FunctionBody, &result, &jump);
+        if (st == Status::Return || st == Status::Break || st == Status::Continue) st = Status::Ok;
+    }
+    result.result = st;
+
+    // Every local is emptied; the interrupted call's locals come back.
+    for (int32_t i = 0; i < localCount; ++i) locals[i]->Free(VarFreeMemory | VarFreeDropAlias | VarFreeMarkUnset);
+    if (s_saved.used != savedBase) {
+        const Var* save = s_saved.items + savedBase;
+        for (int32_t i = 0; i < localCount; ++i)
+            memcpy(static_cast<void*>(locals[i]), static_cast<const void*>(&save[i]), sizeof(Var));
+        s_saved.used = savedBase;
+    }
+    if (callVars) callVars->Release();
+    --depth;
+    g_runningFunc = previousFunc;
+    g_script.currentLine = callerLine;
+    return st == Status::Fail || st == Status::EarlyExit ? st : Status::Ok;
+}
+
+Status CallbackCheck(IObject* func, int paramCount, bool raiseErrors, bool& valid, int* minParams) {
+    valid = true;
+    auto* f = dynamic_cast<Func*>(func);
+    int minimum = 0, maximum = 0;
+    bool variadic = false;
+    if (f) {
+        minimum = f->MinParams();
+        maximum = f->MaxParams();
+        variadic = f->IsVariadic();
+    } else if (auto* bif = dynamic_cast<BuiltInFunc*>(func)) {
+        minimum = bif->MinParams();
+        maximum = bif->MaxParams();
+        variadic = bif->IsVariadic();
+    } else {
+        return Status::Ok;  // other objects are checked when called
+    }
+    if (minParams) *minParams = minimum;
+    if (paramCount != -1 && (paramCount < minimum || (paramCount > maximum && !variadic))) {
+        valid = false;
+        if (raiseErrors) return RaiseMsg(ErrorClass::ValueError, Msg::InvalidCallback);
+    }
+    return Status::Ok;
+}
+
+ScriptLine* LineAfterFunctionBody(ScriptLine* begin) {
+    if (begin->relatedLine) return begin->relatedLine;
+    auto* func = static_cast<UserFunc*>(begin->attribute);
+    return func->bodyEnd ? func->bodyEnd->nextLine : nullptr;
+}
+
+}  // namespace brm
+
+// --- Func as an object ---
+
+namespace brm {
+
+namespace {
+Status FuncMemberRoutine(IObject* self, CallResult& result, int identity, int invokeKind, ValueToken** params,
+                         int paramCount);
+int FindFuncMember(const Char* name, int kind);
+}  // namespace
+
+Status Func::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken, ValueToken** params,
+                          int paramCount) {
+    const int kind = flags & InvokeKindMask;
+    if (!name && kind == InvokeCall) return Call(result, params, paramCount);
+    // The members every function has are answered here, before the prototype chain is searched.
+    if (name && !(flags & InvokeSuper)) {
+        int identity = FindFuncMember(name, kind);
+        if (identity >= 0) return FuncMemberRoutine(this, result, identity, kind, params, paramCount);
+    }
+    return Object::InvokeMember(result, flags, name, thisToken, params, paramCount);
+}
+
+// --- Closures ---
+
+CapturedVars* CapturedVars::Create(int32_t count, CapturedVars* outer) {
+    auto* r = static_cast<CapturedVars*>(malloc(sizeof(CapturedVars) + sizeof(Var) * static_cast<size_t>(count)));
+    if (!r) return nullptr;
+    r->refCount = 1;
+    r->count = count;
+    r->outer = outer;
+    if (outer) outer->AddRef();
+    r->vars = reinterpret_cast<Var*>(r + 1);
+    for (int32_t i = 0; i < count; ++i) {
+        new (&r->vars[i]) Var(L"", VarScopeLocal);
+        r->vars[i].m_allocKind = VarAllocHeap;  // given back with the record, never pool memory
+    }
+    return r;
+}
+
+void CapturedVars::Release() {
+    if (--refCount > 0) return;
+    refCount = 1;  // releasing the values may run code that takes and drops a reference again
+    for (int32_t i = 0; i < count; ++i) vars[i].Free(VarFreeMemory | VarFreeDropAlias);
+    if (outer) outer->Release();
+    free(this);
+}
+
+Closure* Closure::Create(UserFunc* func, CapturedVars* vars) {
+    Closure* c = new (std::nothrow) Closure(func, vars);
+    if (c && BuiltInPrototype(ClassId::Closure)) c->SetBaseUnchecked(BuiltInPrototype(ClassId::Closure));
+    return c;
+}
+
+Closure::Closure(UserFunc* func, CapturedVars* vars)
+    : Func(func->Name(), func->MinParams(), func->MaxParams(), func->IsVariadic()), m_func(func), m_vars(vars) {
+    if (m_vars) m_vars->AddRef();
+}
+
+Closure::~Closure() {
+    if (m_vars) m_vars->Release();
+}
+
+
+Status Closure::Call(CallResult& result, ValueToken** params, int count) {
+    AddRef();  // the call may drop the last outside reference
+    Status st = m_func->CallWith(result, params, count, m_vars);
+    Release();
+    return st;
+}
+
+// --- BoundFunc ---
+
+BoundFunc* BoundFunc::Create(IObject* target, const Char* memberName, ValueToken** args, int count) {
+    auto* f = new (std::nothrow) BoundFunc();
+    if (!f) {
+        (void)RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        return nullptr;
+    }
+    if (BuiltInPrototype(ClassId::BoundFunc)) f->SetBaseUnchecked(BuiltInPrototype(ClassId::BoundFunc));
+    if (memberName) {
+        size_t length = wcslen(memberName);
+        f->m_member = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
+        if (!f->m_member) {
+            f->Release();
+            (void)RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            return nullptr;
+        }
+        wmemcpy(f->m_member, memberName, length + 1);
+    }
+    if (count) {
+        f->m_args = static_cast<Var*>(malloc(sizeof(Var) * static_cast<size_t>(count)));
+        if (!f->m_args) {
+            f->Release();
+            (void)RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            return nullptr;
+        }
+        for (int i = 0; i < count; ++i) {
+            new (&f->m_args[i]) Var();
+            f->m_args[i].m_allocKind = VarAllocHeap;  // freed with the BoundFunc, never pool memory
+            ++f->m_argCount;
+            if (args[i]->symbol != SymMissing && f->m_args[i].Assign(*args[i]) != Status::Ok) {
+                f->Release();
+                return nullptr;
+            }
+        }
+    }
+    target->AddRef();
+    f->m_target = target;
+    return f;
+}
+
+BoundFunc::~BoundFunc() {
+    for (int i = 0; i < m_argCount; ++i) m_args[i].Free(VarFreeMemory | VarFreeDropAlias);
+    free(m_args);
+    free(m_member);
+    if (m_target) m_target->Release();
+}
+
+
+Status BoundFunc::Call(CallResult& result, ValueToken** params, int count) {
+    int total = m_argCount + count;
+    constexpr int kInline = 16;
+    ValueToken inlineTokens[kInline];
+    ValueToken* inlineList[kInline];
+    ValueToken* tokens = inlineTokens;
+    ValueToken** list = inlineList;
+    if (total > kInline) {
+        tokens = static_cast<ValueToken*>(malloc(sizeof(ValueToken) * static_cast<size_t>(total)));
+        list = static_cast<ValueToken**>(malloc(sizeof(ValueToken*) * static_cast<size_t>(total)));
+        if (!tokens || !list) {
+            free(tokens);
+            free(list);
+            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        }
+    }
+    int next = 0, n = 0;
+    for (int i = 0; i < m_argCount; ++i) {
+        if (m_args[i].IsUnset() && next < count) {
+            list[n++] = params[next++];
+            continue;
+        }
+        if (m_args[i].IsUnset()) tokens[i].SetMissing();
+        else m_args[i].ToToken(tokens[i]);
+        list[n++] = &tokens[i];
+    }
+    while (next < count) list[n++] = params[next++];
+    while (n > 0 && list[n - 1]->symbol == SymMissing) --n;  // trailing placeholders are simply omitted
+    // The target and the bound values stay alive even if the call releases this object.
+    AddRef();
+    Status st;
+    if (m_member) {
+        ValueToken target;
+        target.SetObject(m_target);
+        st = InvokeValueOrFail(result, InvokeCall, m_member, target, list, n);
+    } else {
+        st = CallFunction(m_target, result, list, n);
+    }
+    if (total > kInline) {
+        free(tokens);
+        free(list);
+    }
+    Release();
+    return st == Status::Fail || st == Status::EarlyExit ? st : Status::Ok;
+}
+
+// --- Func.Prototype ---
+
+namespace {
+
+enum FuncMember : uint8_t { MemberCall, MemberBind, MemberIsOptional, MemberIsByRef, MemberName, MemberMinParams,
+                            MemberMaxParams, MemberIsBuiltIn, MemberIsVariadic };
+
+Status FuncMemberRoutine(IObject* self, CallResult& result, int identity, int invokeKind, ValueToken** params,
+                         int paramCount) {
+    (void)invokeKind;
+    auto* f = dynamic_cast<Func*>(self);
+    if (!f) return RaiseMsg(ErrorClass::TypeError, Msg::InvalidUsage);
+    switch (identity) {
+    case MemberCall:
+        return f->Call(result, params, paramCount);
+    case MemberBind: {
+        BoundFunc* b = BoundFunc::Create(f, nullptr, params, paramCount);
+        if (!b) return Status::Fail;
+        result.value.SetObject(b);  // the result takes over the new reference
+        return Status::Ok;
+    }
+    case MemberIsOptional:
+    case MemberIsByRef: {
+        bool optional = identity == MemberIsOptional;
+        if (!paramCount || params[0]->symbol == SymMissing) {
+            bool any = false;
+            if (optional) {
+                any = f->MinParams() != f->MaxParams() || f->IsVariadic();
+            } else {
+                for (int i = 0; i < f->MaxParams() && !any; ++i) any = f->ArgIsByRef(i);
+            }
+            result.value.SetInteger(any);
+            return Status::Ok;
+        }
+        ValueToken number;
+        ValueToken value;
+        if (params[0]->symbol == SymVariable) params[0]->var->ToToken(value);
+        else value = *params[0];
+        if (!TokenToNumber(value, number) || number.symbol != SymInteger)
+            return RaiseParamTypeError(0, L"Integer", value);
+        int64_t n = number.valueInt64;
+        if (n < 1 || (n > f->MaxParams() && !f->IsVariadic()))
+            return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+        int index = static_cast<int>(n > 100000 ? 100000 : n) - 1;
+        result.value.SetInteger(optional ? f->ArgIsOptional(index) : f->ArgIsByRef(index));
+        return Status::Ok;
+    }
+    case MemberName:
+        result.value.SetString(f->Name());
+        return Status::Ok;
+    case MemberMinParams: result.value.SetInteger(f->MinParams()); return Status::Ok;
+    case MemberMaxParams: result.value.SetInteger(f->MaxParams()); return Status::Ok;
+    case MemberIsBuiltIn: result.value.SetInteger(f->IsBuiltIn()); return Status::Ok;
+    case MemberIsVariadic: result.value.SetInteger(f->IsVariadic()); return Status::Ok;
+    }
+    return Status::Ok;
+}
+
+constexpr uint8_t kAny = 255;
+const ObjectMemberDef kFuncMembers[] = {
+    {L"Bind", FuncMemberRoutine, MemberBind, MemberKind::Method, 0, kAny},
+    {L"Call", FuncMemberRoutine, MemberCall, MemberKind::Method, 0, kAny},
+    {L"IsBuiltIn", FuncMemberRoutine, MemberIsBuiltIn, MemberKind::ReadOnlyProperty, 0, 0},
+    {L"IsByRef", FuncMemberRoutine, MemberIsByRef, MemberKind::Method, 0, kAny},
+    {L"IsOptional", FuncMemberRoutine, MemberIsOptional, MemberKind::Method, 0, kAny},
+    {L"IsVariadic", FuncMemberRoutine, MemberIsVariadic, MemberKind::ReadOnlyProperty, 0, 0},
+    {L"MaxParams", FuncMemberRoutine, MemberMaxParams, MemberKind::ReadOnlyProperty, 0, 0},
+    {L"MinParams", FuncMemberRoutine, MemberMinParams, MemberKind::ReadOnlyProperty, 0, 0},
+    {L"Name", FuncMemberRoutine, MemberName, MemberKind::ReadOnlyProperty, 0, 0},
+};
+
+int FindFuncMember(const Char* name, int kind) {
+    for (const ObjectMemberDef& row : kFuncMembers) {
+        if (_wcsicmp(row.name, name) != 0) continue;
+        bool method = row.kind == MemberKind::Method;
+        if (method ? kind == InvokeCall : kind == InvokeGet) return row.identity;
+        return -1;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void RegisterFuncClass() {
+    // The members are answered by Func::InvokeMember directly; binding them to Func.Prototype as native
+    // members waits for the class tree to release them safely at exit.
+}
+
+Status BifObjBindMethod(CallResult& result, ValueToken** params, int paramCount) {
+    ValueToken obj;
+    if (params[0]->symbol == SymVariable) params[0]->var->ToToken(obj);
+    else obj = *params[0];
+    if (obj.symbol != SymObject) return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+    const Char* member = nullptr;
+    Char buffer[kScratchChars];
+    std::wstring name;
+    if (paramCount > 1 && params[1]->symbol != SymMissing) {
+        ValueToken m;
+        if (params[1]->symbol == SymVariable) params[1]->var->ToToken(m);
+        else m = *params[1];
+        if (m.symbol == SymObject) return RaiseParamTypeError(1, L"String", m);
+        if (m.symbol != SymMissing) {
+            int32_t length = 0;
+            const Char* text = TokenToString(m, buffer, &length);
+            name.assign(text, length < 0 ? wcslen(text) : static_cast<size_t>(length));
+            member = name.c_str();
+        }
+    }
+    int rest = paramCount > 2 ? paramCount - 2 : 0;
+    BoundFunc* b = BoundFunc::Create(obj.object, member, params + 2, rest);
+    if (!b) return Status::Fail;
+    result.value.SetObject(b);
+    return Status::Ok;
+}
+
+}  // namespace brm

@@ -1,0 +1,220 @@
+// The typed function table, the argument conversions the generic caller uses, and FResult decoding.
+#include "objects/MdFunc.h"
+#include <windows.h>
+#include <cstdlib>
+#include <new>
+#include "base/Pool.h"
+#include "expr/Evaluator.h"
+#include "expr/Var.h"
+#include "objects/BuiltInFunctions.h"
+#include "objects/VarRef.h"
+
+namespace brm {
+
+// --- FResult ---
+
+Status DecodeFResult(FResult fr, CallResult& result, ValueToken** params, int count) {
+    const uint32_t code = static_cast<uint32_t>(fr.code);
+    if (fr.code >= 0) {
+        if (fr.code == FrContinued.code)
+            result.value.SetString(L"", 0);
+        return Status::Ok;
+    }
+    Status s;
+    if (!(code & 0x20000000u)) {
+        s = RaiseOSErrorCode(code);
+    } else if ((code & 0xE0000000u) == 0xE0000000u) {
+        Char digits[16];
+        FormatMessageText(digits, 16, L"%u", code & 0x0FFFFFFFu);
+        s = RaiseMsg(ErrorClass::Error, Msg::Failed, digits);
+    } else {
+        uint32_t facility = (code >> 16) & 0x1FFF, low = code & 0xFFFF;
+        switch (facility) {
+        case 0: s = Status::Fail; break;
+        case 7: s = RaiseOSErrorCode(low ? low : GetLastError()); break;
+        case 10:
+            if (low == 0xFFFF) {
+                s = RaiseMsg(ErrorClass::ValueError, Msg::InvalidParams);
+            } else {
+                Char buffer[kScratchChars];
+                const Char* quoted = nullptr;
+                if (static_cast<int>(low) < count && params[low]->symbol != SymMissing &&
+                    TokenKind(*params[low]) != SymObject)
+                    quoted = TokenToString(*params[low], buffer);
+                s = RaiseFormatted(ErrorClass::ValueError, quoted, Msg::ParamInvalid, static_cast<int>(low) + 1);
+            }
+            break;
+        default: s = low == 1 ? RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory) : RaiseMsg(ErrorClass::Error, Msg::Failed);
+        }
+    }
+    // A failure, or an error the user continued, leaves no value behind.
+    if (result.value.symbol == SymObject)
+        result.value.object->Release();
+    if (result.memToFree) {
+        free(result.memToFree);
+        result.memToFree = nullptr;
+    }
+    result.value.SetString(L"", 0);
+    return s;
+}
+
+bool StrRet::Set(const Char* text, size_t length) {
+    Char* target = result->buffer;
+    if (length >= static_cast<size_t>(kScratchChars)) {
+        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
+        if (!target)
+            return false;
+        if (result->memToFree)
+            free(result->memToFree);
+        result->memToFree = target;
+    }
+    wmemmove(target, text, length);
+    target[length] = L'\0';
+    result->value.SetString(target, static_cast<int32_t>(length));
+    return true;
+}
+
+// --- Argument conversions ---
+
+namespace md {
+
+Status RaiseOmitted(int index) { return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamNotOmitted, index + 1); }
+
+Status RaiseOutputNeedsVar(int index, const ValueToken& arg) { return RaiseParamTypeError(index, L"VarRef", arg); }
+
+Var* OutputVar(ValueToken& arg) {
+    if (arg.symbol == SymVariable && arg.varUsage != VarUsageRead && arg.varUsage != VarUsageMaybeUnset)
+        return arg.var->Target();
+    IObject* o = arg.symbol == SymObject ? arg.object
+                 : (arg.symbol == SymVariable && arg.var->IsObject()) ? arg.var->Object() : nullptr;
+    if (auto* ref = dynamic_cast<VarRef*>(o))
+        return ref->Body().Target();
+    return nullptr;
+}
+
+Status LoadString(ValueToken& arg, int index, Char* buffer, const Char*& text) {
+    if (TokenKind(arg) == SymObject)
+        return RaiseParamTypeError(index, L"String", arg);
+    text = TokenToString(arg, buffer);
+    return Status::Ok;
+}
+
+Status LoadObject(ValueToken& arg, int index, IObject*& object) {
+    object = arg.symbol == SymObject ? arg.object
+             : (arg.symbol == SymVariable && arg.var->IsObject()) ? arg.var->Object() : nullptr;
+    if (!object)
+        return RaiseParamTypeError(index, L"Object", arg);
+    return Status::Ok;
+}
+
+Status LoadNumber(ValueToken& arg, int index, bool wantFloat, int64_t& i, double& d) {
+    ValueToken n;
+    if (!TokenToNumber(arg, n))
+        return RaiseParamTypeError(index, L"Number", arg);
+    if (n.symbol == SymInteger) {
+        i = n.valueInt64;
+        d = static_cast<double>(n.valueInt64);
+    } else {
+        d = n.valueDouble;
+        i = wantFloat ? 0 : FloatToInt64(n.valueDouble);
+    }
+    return Status::Ok;
+}
+
+void StoreInteger(Var* var, int64_t value) { (void)var->AssignInteger(value); }
+void StoreFloat(Var* var, double value) { (void)var->AssignFloat(value); }
+void MarkUnset(Var* var) { var->Free(VarFreeMemory | VarFreeMarkUnset); }
+
+}  // namespace md
+
+// --- Routines of the typed table ---
+
+namespace {
+
+FResult EnvGet(const Char* name, StrRet ret) {
+    Char buffer[kScratchChars];
+    DWORD n = GetEnvironmentVariableW(name, buffer, kScratchChars);
+    if (n < static_cast<DWORD>(kScratchChars))
+        return ret.Set(buffer, n) ? FrOk : FrOutOfMemory;
+    auto* big = static_cast<Char*>(malloc(n * sizeof(Char)));
+    if (!big)
+        return FrOutOfMemory;
+    DWORD m = GetEnvironmentVariableW(name, big, n);
+    bool ok = ret.Set(big, m < n ? m : 0);
+    free(big);
+    return ok ? FrOk : FrOutOfMemory;
+}
+
+FResult EnvSet(const Char* name, Opt<const Char*> value) {
+    if (!SetEnvironmentVariableW(name, value ? *value : nullptr) && value)
+        return FrWin32(0);
+    return FrOk;
+}
+
+// Without parameters, the script's own process.
+uint32_t ProcessExist() { return GetCurrentProcessId(); }
+
+constexpr size_t ConstLength(const Char* s) {
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+// Sorted by name (A-to-Z fold); the static_assert below keeps it so.
+constexpr MdFuncDef kTypedFunctions[] = {
+    BRM_MD_ROW(L"EnvGet", EnvGet),
+    BRM_MD_ROW(L"EnvSet", EnvSet),
+    BRM_MD_ROW(L"ProcessExist", ProcessExist),
+};
+constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
+
+constexpr bool TypedSorted() {
+    for (size_t i = 1; i < kTypedCount; ++i)
+        if (CompareFoldAZ(kTypedFunctions[i - 1].name, ConstLength(kTypedFunctions[i - 1].name),
+                          kTypedFunctions[i].name, ConstLength(kTypedFunctions[i].name)) >= 0)
+            return false;
+    return true;
+}
+static_assert(TypedSorted(), "typed functions must be sorted in A-to-Z-folded order for binary search");
+
+MdFunc* s_typedObjects[kTypedCount];
+
+}  // namespace
+
+MdFunc* MdFunc::Create(const MdFuncDef* def) {
+    void* memory = PoolAlloc(sizeof(MdFunc));
+    return memory ? new (memory) MdFunc(def) : nullptr;
+}
+
+Status MdFunc::Call(CallResult& result, ValueToken** params, int count) {
+    BRM_TRY(CheckArgCount(params, count));
+    result.func = this;
+    return m_def->call(result, params, count);
+}
+
+const MdFuncDef* FindTypedFunc(const Char* name, size_t length) {
+    size_t lo = 0, hi = kTypedCount;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        int c = CompareFoldAZ(name, length, kTypedFunctions[mid].name, wcslen(kTypedFunctions[mid].name));
+        if (c == 0)
+            return &kTypedFunctions[mid];
+        if (c < 0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return nullptr;
+}
+
+MdFunc* GetTypedFunc(const MdFuncDef* def) {
+    size_t index = static_cast<size_t>(def - kTypedFunctions);
+    if (index >= kTypedCount)
+        return nullptr;
+    if (!s_typedObjects[index])
+        s_typedObjects[index] = MdFunc::Create(def);
+    return s_typedObjects[index];
+}
+
+}  // namespace brm

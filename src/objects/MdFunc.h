@@ -1,0 +1,360 @@
+// Typed built-in functions: a routine is an ordinary C++ function taking native values; its parameter
+// list is turned into a signature at compile time, and one generic caller converts the script's arguments,
+// calls the routine and turns its FResult, return value and output parameters back into script values.
+#pragma once
+#include <cstdint>
+#include <cwchar>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include "exec/Raise.h"
+#include "expr/Conversions.h"
+#include "objects/NativeFunc.h"
+
+namespace brm {
+
+// --- FResult: the status word of a typed routine ---
+struct [[nodiscard]] FResult {
+    int32_t code;
+};
+constexpr FResult FrOk{0};
+constexpr FResult FrContinued{0x20000000};  // an error was reported and the user chose to continue
+constexpr FResult FrFail{static_cast<int32_t>(0xA0000000u)};  // the routine raised the error already
+constexpr FResult FrOutOfMemory{static_cast<int32_t>(0xA0010001u)};
+constexpr FResult FrInvalidParams{static_cast<int32_t>(0xA00AFFFFu)};
+constexpr FResult FrWin32(uint32_t error) { return {static_cast<int32_t>(0xA0070000u | (error & 0xFFFF))}; }  // 0: GetLastError
+constexpr FResult FrParam(int zeroBasedIndex) { return {static_cast<int32_t>(0xA00A0000u | (zeroBasedIndex & 0xFFFF))}; }
+constexpr FResult FrFailedWith(uint32_t value) { return {static_cast<int32_t>(0xE0000000u | (value & 0x0FFFFFFF))}; }
+
+// Turns an FResult into the call's status, raising what it describes. args are the script arguments (for
+// quoting a bad parameter).
+Status DecodeFResult(FResult fr, CallResult& result, ValueToken** params, int count);
+
+// --- Signature codes ---
+enum MdCode : uint8_t {
+    MdEnd = 0x00, MdInt8 = 0x01, MdUInt8 = 0x02, MdInt16 = 0x03, MdUInt16 = 0x04, MdInt32 = 0x05, MdUInt32 = 0x06,
+    MdInt64 = 0x07, MdInt64b = 0x08, MdDouble = 0x09, MdFloat = 0x0A, MdString = 0x0B, MdObject = 0x0C,
+    MdValue = 0x0D, MdBool = 0x0E, MdStatus = 0x0F, MdFResult = 0x10, MdRest = 0x11,
+    MdOptional = 0x80, MdRetVal = 0x81, MdOutput = 0x82,
+};
+
+// Parameter wrappers a routine declares.
+template <class T>
+struct Opt {  // optional: `has` is false when the argument was omitted
+    bool has = false;
+    T value{};
+    explicit operator bool() const { return has; }
+    const T& operator*() const { return value; }
+};
+template <class T>
+struct Out {  // output: the routine writes *ptr; the value goes to the caller's variable if one was supplied
+    T* ptr;
+};
+struct StrRet {  // the String return value: Set copies (into the scratch buffer, or the heap when long)
+    CallResult* result;
+    bool Set(const Char* text, size_t length);
+};
+struct ValueRet {  // the Value return value: the call's own result
+    CallResult* result;
+};
+struct Rest {  // the remaining arguments
+    ValueToken** params;
+    int count;
+};
+
+namespace md {
+
+struct Ctx {
+    ValueToken** params;
+    int count;
+    int next = 0;   // the next script argument
+    CallResult* result;
+};
+
+Status RaiseOmitted(int zeroBasedIndex);
+Status RaiseOutputNeedsVar(int zeroBasedIndex, const ValueToken& arg);
+Var* OutputVar(ValueToken& arg);  // the variable a VarRef or variable reference names; null otherwise
+Status LoadString(ValueToken& arg, int index, Char* buffer, const Char*& text);
+Status LoadObject(ValueToken& arg, int index, IObject*& object);
+Status LoadNumber(ValueToken& arg, int index, bool wantFloat, int64_t& i, double& d);
+void StoreInteger(Var* var, int64_t value);
+void StoreFloat(Var* var, double value);
+void MarkUnset(Var* var);
+
+// One argument slot per routine parameter type.
+template <class T, class = void>
+struct Arg;
+
+template <class T>
+struct Arg<T, std::enable_if_t<std::is_arithmetic_v<T> && !std::is_same_v<T, bool>>> {
+    static constexpr uint8_t kCode = std::is_same_v<T, int8_t> ? MdInt8 : std::is_same_v<T, uint8_t> ? MdUInt8
+        : std::is_same_v<T, int16_t> ? MdInt16 : std::is_same_v<T, uint16_t> ? MdUInt16
+        : std::is_same_v<T, int32_t> ? MdInt32 : std::is_same_v<T, uint32_t> ? MdUInt32
+        : std::is_same_v<T, double> ? MdDouble : std::is_same_v<T, float> ? MdFloat : MdInt64;
+    static constexpr bool kScript = true, kOptional = false;
+    T v{};
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return RaiseOmitted(index);
+        int64_t i;
+        double d;
+        BRM_TRY(LoadNumber(*c.params[index], index, std::is_floating_point_v<T>, i, d));
+        v = std::is_floating_point_v<T> ? static_cast<T>(d) : static_cast<T>(i);
+        return Status::Ok;
+    }
+    T Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<bool> {
+    static constexpr uint8_t kCode = MdBool;
+    static constexpr bool kScript = true, kOptional = false;
+    bool v = false;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return RaiseOmitted(index);
+        v = TokenToBool(*c.params[index]);
+        return Status::Ok;
+    }
+    bool Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<const Char*> {
+    static constexpr uint8_t kCode = MdString;
+    static constexpr bool kScript = true, kOptional = false;
+    Char buffer[kScratchChars];
+    const Char* v = L"";
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return RaiseOmitted(index);
+        return LoadString(*c.params[index], index, buffer, v);
+    }
+    const Char* Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<IObject*> {
+    static constexpr uint8_t kCode = MdObject;
+    static constexpr bool kScript = true, kOptional = false;
+    IObject* v = nullptr;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return RaiseOmitted(index);
+        return LoadObject(*c.params[index], index, v);
+    }
+    IObject* Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<ValueToken&> {
+    static constexpr uint8_t kCode = MdValue;
+    static constexpr bool kScript = true, kOptional = false;
+    ValueToken* v = nullptr;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return RaiseOmitted(index);
+        v = c.params[index];
+        return Status::Ok;
+    }
+    ValueToken& Get() { return *v; }
+    void Finish(bool) {}
+};
+
+template <class T>
+struct Arg<Opt<T>> {
+    static constexpr uint8_t kCode = MdOptional | Arg<T>::kCode;
+    static constexpr bool kScript = true, kOptional = true;
+    Arg<T> inner;
+    Opt<T> v;
+    Status Load(Ctx& c) {
+        if (c.next >= c.count || c.params[c.next]->symbol == SymMissing) {
+            ++c.next;
+            return Status::Ok;
+        }
+        BRM_TRY(inner.Load(c));
+        v.has = true;
+        v.value = inner.Get();
+        return Status::Ok;
+    }
+    Opt<T> Get() { return v; }
+    void Finish(bool) {}
+};
+
+// Output parameters are optional: an omitted one is written to a local nobody reads.
+template <class T>
+struct Arg<Out<T>> {
+    static_assert(std::is_arithmetic_v<T>, "output parameters are numeric");
+    static constexpr uint8_t kCode = MdOptional | MdOutput | Arg<T>::kCode;
+    static constexpr bool kScript = true, kOptional = true;
+    T local{};
+    Var* var = nullptr;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return Status::Ok;
+        var = OutputVar(*c.params[index]);
+        if (!var)
+            return RaiseOutputNeedsVar(index, *c.params[index]);
+        return Status::Ok;
+    }
+    Out<T> Get() { return Out<T>{&local}; }
+    void Finish(bool ok) {
+        if (!var)
+            return;
+        if (!ok)
+            MarkUnset(var);
+        else if constexpr (std::is_floating_point_v<T>)
+            StoreFloat(var, static_cast<double>(local));
+        else
+            StoreInteger(var, static_cast<int64_t>(local));
+    }
+};
+
+template <>
+struct Arg<StrRet> {
+    static constexpr uint8_t kCode = MdRetVal;  // followed by MdString in the signature text
+    static constexpr bool kScript = false, kOptional = false;
+    StrRet v{};
+    Status Load(Ctx& c) {
+        v.result = c.result;
+        return Status::Ok;
+    }
+    StrRet& Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<ValueRet> {
+    static constexpr uint8_t kCode = MdRetVal;
+    static constexpr bool kScript = false, kOptional = false;
+    ValueRet v{};
+    Status Load(Ctx& c) {
+        v.result = c.result;
+        return Status::Ok;
+    }
+    ValueRet Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <>
+struct Arg<Rest> {
+    static constexpr uint8_t kCode = MdRest;
+    static constexpr bool kScript = false, kOptional = true;
+    Rest v{nullptr, 0};
+    Status Load(Ctx& c) {
+        if (c.next < c.count) {
+            v.params = c.params + c.next;
+            v.count = c.count - c.next;
+            c.next = c.count;
+        }
+        return Status::Ok;
+    }
+    Rest Get() { return v; }
+    void Finish(bool) {}
+};
+
+template <class F>
+struct Traits;
+template <class R, class... A>
+struct Traits<R (*)(A...)> {
+    using Return = R;
+    static constexpr int kMax = (0 + ... + (Arg<A>::kScript ? 1 : 0));
+    static constexpr bool kVariadic = (false || ... || std::is_same_v<A, Rest>);
+    // Leading script parameters before the first optional one.
+    static constexpr int MinParams() {
+        constexpr bool script[] = {Arg<A>::kScript..., false};
+        constexpr bool optional[] = {Arg<A>::kOptional..., false};
+        int n = 0;
+        for (size_t i = 0; i < sizeof...(A); ++i) {
+            if (!script[i])
+                continue;
+            if (optional[i])
+                break;
+            ++n;
+        }
+        return n;
+    }
+    template <R (*Fn)(A...)>
+    static Status Call(CallResult& result, ValueToken** params, int count) {
+        Ctx c{params, count, 0, &result};
+        std::tuple<Arg<A>...> args;
+        Status s = Status::Ok;
+        std::apply([&](auto&... a) { ((s == Status::Ok ? (s = a.Load(c), 0) : 0), ...); }, args);
+        if (s != Status::Ok)
+            return s;
+        result.value.SetString(L"", 0);
+        if constexpr (std::is_same_v<R, void>) {
+            std::apply([](auto&... a) { Fn(a.Get()...); }, args);
+        } else {
+            R r = std::apply([](auto&... a) { return Fn(a.Get()...); }, args);
+            if constexpr (std::is_same_v<R, FResult>) {
+                s = DecodeFResult(r, result, params, count);
+                bool ok = s == Status::Ok && r.code != FrContinued.code;
+                std::apply([ok](auto&... a) { (a.Finish(ok), ...); }, args);
+                return s;
+            } else if constexpr (std::is_same_v<R, Status>) {
+                s = r;
+            } else if constexpr (std::is_same_v<R, bool>) {
+                result.value.SetInteger(r ? 1 : 0);
+            } else if constexpr (std::is_floating_point_v<R>) {
+                result.value.SetFloat(static_cast<double>(r));
+            } else {
+                result.value.SetInteger(static_cast<int64_t>(r));
+            }
+        }
+        bool ok = s == Status::Ok;
+        std::apply([ok](auto&... a) { (a.Finish(ok), ...); }, args);
+        return s;
+    }
+};
+
+}  // namespace md
+
+using MdRoutine = Status (*)(CallResult& result, ValueToken** params, int count);
+
+// A row of the typed function table: the routine's marshalling entry point and its parameter counts, all
+// derived from the routine's C++ type by BRM_MD_ROW.
+struct MdFuncDef {
+    const Char* name;
+    MdRoutine call;
+    uint8_t minParams;
+    uint8_t maxParams;
+    bool variadic;
+};
+
+#define BRM_MD_ROW(name, fn)                                                                              \
+    MdFuncDef {                                                                                           \
+        name, &::brm::md::Traits<decltype(&fn)>::template Call<&fn>,                                      \
+            static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::MinParams()),                          \
+            static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::kMax),                                 \
+            ::brm::md::Traits<decltype(&fn)>::kVariadic                                                   \
+    }
+
+// The function object of a typed row; made once per row from the pool.
+class MdFunc final : public NativeFunc {
+public:
+    static MdFunc* Create(const MdFuncDef* def);
+    Status Call(CallResult& result, ValueToken** params, int count) override;
+
+private:
+    explicit MdFunc(const MdFuncDef* def)
+        : NativeFunc(def->name, def->minParams, def->maxParams, def->variadic), m_def(def) {}
+    const MdFuncDef* m_def;
+};
+
+// Binary search (A-to-Z fold) of the typed table; null when absent.
+const MdFuncDef* FindTypedFunc(const Char* name, size_t length);
+// The function object of a row, created on first use.
+MdFunc* GetTypedFunc(const MdFuncDef* def);
+
+}  // namespace brm
