@@ -320,13 +320,6 @@ Status IsSetRef(CallResult& result, ValueToken** params, int) {
     return Status::Ok;
 }
 
-constexpr size_t ConstLength(const Char* s) {
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-
 // name, routine, min, max, identity, output parameters
 constexpr BuiltInFuncDef kFunctions[] = {
     {L"Abs", Abs, 1, 1, 0, {}},
@@ -370,13 +363,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
 };
 constexpr size_t kFunctionCount = sizeof(kFunctions) / sizeof(kFunctions[0]);
 
-constexpr bool TableSorted() {
-    for (size_t i = 1; i < kFunctionCount; ++i)
-        if (CompareFoldAZ(kFunctions[i - 1].name, ConstLength(kFunctions[i - 1].name), kFunctions[i].name,
-                          ConstLength(kFunctions[i].name)) >= 0)
-            return false;
-    return true;
-}
+constexpr bool TableSorted() { return IsSortedByName(kFunctions); }
 static_assert(TableSorted(), "built-in functions must be sorted in A-to-Z-folded order for binary search");
 
 constexpr BuiltInFuncDef kIsSetDef = {L"IsSet", IsSetRef, 1, 1, 0, {1}};
@@ -402,18 +389,7 @@ bool BuiltInFunc::IsOutputParam(int zeroBasedIndex) const {
 }
 
 const BuiltInFuncDef* FindBuiltInFunc(const Char* name, size_t length) {
-    size_t lo = 0, hi = kFunctionCount;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = CompareFoldAZ(name, length, kFunctions[mid].name, wcslen(kFunctions[mid].name));
-        if (c == 0)
-            return &kFunctions[mid];
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    return FindByName(kFunctions, name, length);
 }
 
 BuiltInFunc* GetBuiltInFunc(const BuiltInFuncDef* def) {

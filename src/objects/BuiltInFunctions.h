@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include "base/SortedTable.h"
 #include "expr/ValueToken.h"
 #include "objects/IObject.h"
 
@@ -70,17 +71,5 @@ Status BifObjBase(CallResult& result, ValueToken** params, int paramCount);    /
 Status BifObjOwn(CallResult& result, ValueToken** params, int paramCount);     // ObjHasOwnProp .. ObjOwnProps 0-4
 Status BifObjAddRef(CallResult& result, ValueToken** params, int paramCount);  // ObjAddRef 0, ObjRelease 1
 Status BifObjPtr(CallResult& result, ValueToken** params, int paramCount);     // ObjPtr .. ObjFromPtrAddRef 0-3
-
-// Case-insensitive comparison folding only A-Z, as the tables are sorted; negative, 0 or positive.
-constexpr int CompareFoldAZ(const Char* a, size_t aLength, const Char* b, size_t bLength) {
-    size_t n = aLength < bLength ? aLength : bLength;
-    for (size_t i = 0; i < n; ++i) {
-        Char ca = a[i], cb = b[i];
-        if (ca >= L'A' && ca <= L'Z') ca = static_cast<Char>(ca + 32);
-        if (cb >= L'A' && cb <= L'Z') cb = static_cast<Char>(cb + 32);
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
-}
 
 }  // namespace brm

@@ -79,13 +79,6 @@ Status GetTickCount(CallResult& result, const Char*) {
     return Status::Ok;
 }
 
-constexpr size_t ConstLength(const Char* s) {
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-
 // Names without "A_", sorted with the A-to-Z fold.
 constexpr BuiltInVarDef kVars[] = {
     {L"BrmPath", {GetBrmPath, nullptr}},
@@ -120,30 +113,13 @@ constexpr BuiltInVarDef kVars[] = {
 };
 constexpr size_t kVarCount = sizeof(kVars) / sizeof(kVars[0]);
 
-constexpr bool TableSorted() {
-    for (size_t i = 1; i < kVarCount; ++i)
-        if (CompareFoldAZ(kVars[i - 1].name, ConstLength(kVars[i - 1].name), kVars[i].name,
-                          ConstLength(kVars[i].name)) >= 0)
-            return false;
-    return true;
-}
+constexpr bool TableSorted() { return IsSortedByName(kVars); }
 static_assert(TableSorted(), "built-in variables must be sorted in A-to-Z-folded order for binary search");
 
 }  // namespace
 
 const BuiltInVarDef* FindBuiltInVar(const Char* name, size_t length) {
-    size_t lo = 0, hi = kVarCount;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = CompareFoldAZ(name, length, kVars[mid].name, wcslen(kVars[mid].name));
-        if (c == 0)
-            return &kVars[mid];
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    return FindByName(kVars, name, length);
 }
 
 bool BuiltInVarTableIsSorted() { return TableSorted(); }

@@ -154,13 +154,6 @@ FResult EnvSet(const Char* name, Opt<const Char*> value) {
 // Without parameters, the script's own process.
 uint32_t ProcessExist() { return GetCurrentProcessId(); }
 
-constexpr size_t ConstLength(const Char* s) {
-    size_t n = 0;
-    while (s[n])
-        ++n;
-    return n;
-}
-
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"EnvGet", EnvGet),
@@ -169,13 +162,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 
-constexpr bool TypedSorted() {
-    for (size_t i = 1; i < kTypedCount; ++i)
-        if (CompareFoldAZ(kTypedFunctions[i - 1].name, ConstLength(kTypedFunctions[i - 1].name),
-                          kTypedFunctions[i].name, ConstLength(kTypedFunctions[i].name)) >= 0)
-            return false;
-    return true;
-}
+constexpr bool TypedSorted() { return IsSortedByName(kTypedFunctions); }
 static_assert(TypedSorted(), "typed functions must be sorted in A-to-Z-folded order for binary search");
 
 MdFunc* s_typedObjects[kTypedCount];
@@ -194,18 +181,7 @@ Status MdFunc::Call(CallResult& result, ValueToken** params, int count) {
 }
 
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length) {
-    size_t lo = 0, hi = kTypedCount;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        int c = CompareFoldAZ(name, length, kTypedFunctions[mid].name, wcslen(kTypedFunctions[mid].name));
-        if (c == 0)
-            return &kTypedFunctions[mid];
-        if (c < 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    return FindByName(kTypedFunctions, name, length);
 }
 
 MdFunc* GetTypedFunc(const MdFuncDef* def) {
