@@ -7,6 +7,7 @@ set(BRM_SOURCES
   src/startup/CommandLine.cpp
   src/startup/Exit.cpp
   src/startup/MainWindow.cpp
+  src/startup/Reload.cpp
   src/startup/ScriptHost.cpp
   src/startup/SingleInstance.cpp
   src/startup/Startup.cpp

@@ -354,6 +354,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", Ord, 1, 1, 0, {}},
     {L"Persistent", BifPersistent, 0, 1, 0, {}},
+    {L"Reload", BifReload, 0, 0, 0, {}},
     {L"Round", Round, 1, 2, 0, {}},
     {L"StrLen", StrLen, 1, 1, 0, {}},
     {L"StrLower", StrCase, 1, 1, 0, {}},

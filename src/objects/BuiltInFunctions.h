@@ -62,6 +62,7 @@ Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  
 Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     // exec/Executor.cpp
 Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
 Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
+Status BifReload(CallResult& result, ValueToken** params, int paramCount);      // startup/Reload.cpp
 // objects/ObjectFunctions.cpp
 Status BifIsObject(CallResult& result, ValueToken** params, int paramCount);
 Status BifHasProp(CallResult& result, ValueToken** params, int paramCount);
