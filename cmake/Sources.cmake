@@ -13,6 +13,7 @@ set(BRM_SOURCES
   src/startup/Startup.cpp
   src/startup/TruePath.cpp
   # runtime
+  src/runtime/CallbackList.cpp
   src/runtime/MessageLoop.cpp
   src/runtime/PseudoThread.cpp
   # loader

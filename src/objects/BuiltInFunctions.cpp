@@ -352,6 +352,8 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjRelease", BifObjAddRef, 1, 1, 1, {}},
     {L"ObjSetBase", BifObjBase, 2, 2, 1, {}},
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
+    {L"OnError", BifOnError, 1, 2, 0, {}},
+    {L"OnExit", BifOnExit, 1, 2, 0, {}},
     {L"Ord", Ord, 1, 1, 0, {}},
     {L"Persistent", BifPersistent, 0, 1, 0, {}},
     {L"Reload", BifReload, 0, 0, 0, {}},

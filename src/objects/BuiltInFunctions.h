@@ -63,6 +63,8 @@ Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     
 Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
 Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
 Status BifReload(CallResult& result, ValueToken** params, int paramCount);      // startup/Reload.cpp
+Status BifOnExit(CallResult& result, ValueToken** params, int paramCount);      // runtime/CallbackList.cpp
+Status BifOnError(CallResult& result, ValueToken** params, int paramCount);     // runtime/CallbackList.cpp
 // objects/ObjectFunctions.cpp
 Status BifIsObject(CallResult& result, ValueToken** params, int paramCount);
 Status BifHasProp(CallResult& result, ValueToken** params, int paramCount);

@@ -1,5 +1,6 @@
 // The thread record and the thrown-value mechanics Throw, Try and Catch rely on.
 #include "runtime/PseudoThread.h"
+#include "runtime/CallbackList.h"
 #include <cstdlib>
 #include <cstring>
 #include "exec/ErrorReport.h"
@@ -188,6 +189,26 @@ void FreeThrownValue(ThrownValue* v) {
 }
 
 bool ReportUnhandled(ThrownValue* v, ErrorKind kind) {
+    // OnError callbacks see the value first; one that answers decides instead of the dialog.
+    if (!g_onError.Empty() && !g_onErrorRunning && kind != ErrorKind::Warning) {
+        ValueToken mode;
+        mode.SetString(kind == ErrorKind::Continuable ? L"Return" : kind == ErrorKind::Critical ? L"ExitApp" : L"Exit");
+        ValueToken* params[] = {&v->value, &mode};
+        int64_t answer = 0;
+        bool failed = false;
+        g_onErrorRunning = true;
+        // The pending value is set aside while script code runs, so nothing the callbacks do can free it.
+        uint8_t savedMode = g_thread->errorMode;
+        ThrownValue* pending = g_thread->thrown;
+        g_thread->thrown = nullptr;
+        g_thread->errorMode = 0;
+        bool answered = g_onError.CallInOrder(params, 2, &answer, &failed);
+        ClearThrown(*g_thread);
+        g_thread->thrown = pending;
+        g_thread->errorMode = savedMode;
+        g_onErrorRunning = false;
+        if (answered) return !failed && answer < 0 && kind == ErrorKind::Continuable;
+    }
     Char scratch[kScratchChars];
     const Char* message;
     const Char* extra = v->extra;

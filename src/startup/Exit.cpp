@@ -1,6 +1,7 @@
 // Exit reasons and the exit sequence. OnExit callbacks join when callback lists exist.
 #include "startup/Exit.h"
 #include "exec/GlobalVars.h"
+#include "runtime/CallbackList.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
 
@@ -35,6 +36,20 @@ void Terminate(ExitReason reason, int32_t exitCode) {
 void ExitWithReason(ExitReason reason, int32_t exitCode) {
     // Before the main window exists the script never ran: such an exit is a start-up failure.
     int32_t code = g_script.running ? exitCode : 2;
+    if (!g_onExit.Empty() && !g_script.exitInProgress) {
+        g_script.exitInProgress = true;
+        ValueToken reasonText, codeToken;
+        reasonText.SetString(ExitReasonText(reason));
+        codeToken.SetInteger(code);
+        ValueToken* params[] = {&reasonText, &codeToken};
+        int64_t answer = 0;
+        bool failed = false;
+        bool stopped = g_onExit.CallInOrder(params, 2, &answer, &failed);
+        if (stopped && !failed && static_cast<int>(reason) >= 0) {
+            g_script.exitInProgress = false;  // cancelled: the caller carries on (or ends its thread)
+            return;
+        }
+    }
     g_script.exitInProgress = true;
     Terminate(reason, code);
 }
