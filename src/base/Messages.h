@@ -165,7 +165,17 @@
     X(FuncOutOfScope, L"Func out of scope.")                                                         \
     X(DynamicNotInClosure, L"This dynamic variable is not included in this closure.")                \
     X(InvalidCallback, L"Invalid callback function.")                                                \
-    X(KindFunction, L"function")
+    X(KindFunction, L"function")                                                                     \
+    X(KindClass, L"class")                                                                           \
+    X(SyntaxErrorInClass, L"Syntax error in class definition.")                                      \
+    X(MissingClassName, L"Missing class name.")                                                      \
+    X(NotValidClassMember, L"Not a valid method, class or property definition.")                    \
+    X(InvalidClassVarDecl, L"Invalid class variable declaration.")                                   \
+    X(ClassNestedTooDeep, L"This class definition is nested too deep.")                              \
+    X(ClassMemberUnsupported, L"This kind of class member is not available yet.")                   \
+    X(DeclarationTooLong, L"Declaration too long.")                                                  \
+    X(FullClassNameTooLong, L"Full class name is too long.")                                         \
+    X(ClassInFunction, L"Functions cannot contain classes.")
 
 namespace brm {
 

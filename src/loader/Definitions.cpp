@@ -17,6 +17,9 @@
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/Func.h"
+#include "objects/NativeFunc.h"
+#include "objects/ObjectArgs.h"
+#include "objects/Object.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -96,6 +99,29 @@ struct PendingDefault {
     std::wstring statement;
 };
 
+// A class whose body is open: its objects, dotted name, the block its members stand in, and the
+// initialiser statements collected for its generated __Init methods.
+struct ClassFrame {
+    Object* cls;
+    Object* proto;
+    std::wstring fullName;
+    ScriptLine* block;
+    std::wstring instanceInit;
+    std::wstring staticInit;
+    std::wstring baseName;  // as written after "extends"; empty for Object
+};
+constexpr size_t kMaxClassDepth = 5;
+constexpr size_t kMaxClassName = 254;
+std::vector<ClassFrame> s_classes;
+bool s_classBraceExpected = false;
+
+// The method being defined and where it goes; null target for plain functions.
+struct MethodTarget {
+    ClassFrame* frame;
+    bool isStatic;
+    bool isGetter = false;  // the getter of a property ("Name => expr")
+};
+
 }  // namespace
 
 bool TakeFunctionBrace() {
@@ -108,7 +134,8 @@ namespace {
 
 // The header "name(params)" and what follows it. An expression function (inExpression) may be unnamed and
 // has nothing after ")"; its body lines are added by the caller. *created receives the function.
-Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc** created, Var** holderOut) {
+Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc** created, Var** holderOut,
+                          const MethodTarget* method = nullptr) {
     size_t i = 0;
     bool isStatic = false;
     while (i < length && IsNameChar(text[i])) ++i;
@@ -125,20 +152,42 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     if (isStatic && !outer) return ReportLoadErrorMsg(Msg::InvalidFunctionDeclaration, text);
     if (nameLength > kMaxFunctionName) return ReportLoadErrorMsg(Msg::FunctionNameTooLong, text);
     const bool unnamed = inExpression && !nameLength;
-    if (!unnamed && !ValidateName(text, nameLength, NameKind::Function)) return Status::Fail;
+    if (!unnamed && !ValidateName(text, nameLength, method ? NameKind::Method : NameKind::Function)) return Status::Fail;
     const size_t open = i;
     const size_t close = MatchCloseParen(text, open, length);
     if (close == static_cast<size_t>(-1)) return ReportLoadErrorMsg(Msg::MissingCloseParen, text);
 
-    // The function and the variable that holds it.
-    Char* name = PoolStrDup(text, nameLength);
+    // The function and the variable (or class member) that holds it.
+    std::wstring fullName;
+    if (method) {
+        fullName = method->frame->fullName + (method->isStatic ? L"." : L".Prototype.") +
+                   std::wstring(text, nameLength) + (method->isGetter ? L".Get" : L"");
+        if (fullName.size() > kMaxFunctionName + 1) return ReportLoadErrorMsg(Msg::FunctionNameTooLong, text);
+    } else {
+        fullName.assign(text, nameLength);
+    }
+    Char* name = PoolStrDup(fullName.c_str(), fullName.size());
     void* memory = PoolAlloc(sizeof(UserFunc));
     if (!name || !memory) return ReportLoadErrorMsg(Msg::OutOfMemory);
     auto* func = new (memory) UserFunc(name);
     func->outer = outer;
     func->isStatic = isStatic;
-    Var* holder;
-    if (unnamed) {
+    Var* holder = nullptr;
+    if (method) {
+        Object* target = method->isStatic ? method->frame->cls : method->frame->proto;
+        std::wstring member(text, nameLength);
+        if (Property* existing = target->FindOwnProp(member.c_str())) {
+            if (existing->kind == PropKind::Object ||
+                (existing->IsDynamic() && (existing->desc->method || (method->isGetter && existing->desc->getter))))
+                return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+        }
+        // The creator's reference is never released.
+        if (method->isGetter) {
+            BRM_TRY(target->DefineGetter(member.c_str(), func));
+        } else {
+            BRM_TRY(target->DefineMethod(member.c_str(), func));
+        }
+    } else if (unnamed) {
         // An unnamed function is held by a variable of the current scope that has no name.
         void* varMemory = PoolAlloc(sizeof(Var));
         if (!varMemory) return ReportLoadErrorMsg(Msg::OutOfMemory);
@@ -175,6 +224,15 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     std::vector<PendingDefault> computed;
     int count = 0, required = 0;
     bool variadic = false, sawDefault = false;
+    if (method) {
+        // A method's hidden first parameter.
+        ParamRecord& r = records[0];
+        memset(&r, 0, sizeof(r));
+        r.var = AddFuncVar(func, L"this", 4, VarScopeLocal | VarScopeParam);
+        if (!r.var) return Status::Fail;
+        func->hasHiddenThis = true;
+        count = required = 1;
+    }
     size_t p = SkipBlanks(text, open + 1);
     while (p < close) {
         if (count >= kMaxParams) return ReportLoadErrorMsg(Msg::TooManyParamsDeclared, text);
@@ -274,6 +332,9 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     if (!func->paramList) return ReportLoadErrorMsg(Msg::OutOfMemory);
     memcpy(static_cast<void*>(func->paramList), records, sizeof(ParamRecord) * recordCount);
     func->SetParamCounts(required, count, variadic);
+    if (method && method->isGetter)
+        BRM_TRY(RefreshAccessorShape(method->isStatic ? method->frame->cls : method->frame->proto,
+                                     std::wstring(text, nameLength).c_str()));
 
     *created = func;
     if (holderOut) *holderOut = holder;
@@ -347,6 +408,256 @@ Status DefineExpressionFunction(const Char* header, size_t headerLength, const C
     if (st == Status::Ok) func->bodyEnd = g_script.lastLine;
     ResumeLinking(state);
     return st;
+}
+
+// --- Classes ---
+
+namespace {
+
+// A class object named by a global constant (a built-in class or an earlier script class) and its
+// Prototype; false when the name is no class.
+bool FindClass(const Char* name, size_t length, Object** cls, Object** proto) {
+    Var* var = FindGlobal(name, length, BuiltIns::Skip);
+    if (!var || !(var->m_attrib & VarAttribObject) || !var->m_object) return false;
+    auto* object = dynamic_cast<Object*>(var->m_object);
+    if (!object) return false;
+    Property* prototype = object->FindOwnProp(L"Prototype");
+    if (!prototype || prototype->kind != PropKind::Object) return false;
+    auto* protoObject = dynamic_cast<Object*>(prototype->object);
+    if (!protoObject) return false;
+    *cls = object;
+    *proto = protoObject;
+    return true;
+}
+
+// The getter of a nested class: `Outer.Inner` gives the class itself, so `Outer.Inner()` constructs an
+// instance instead of passing Outer to the class's Call.
+Status NestedClassGet(CallResult& result, ValueToken**, int) {
+    auto* cls = static_cast<IObject*>(static_cast<RoutineFunc*>(result.func)->Data());
+    cls->AddRef();
+    result.value.SetObject(cls);
+    return Status::Ok;
+}
+
+// `Outer.Inner(args)`: constructs an Inner; the `this` of the member call (Outer) is not an argument.
+Status NestedClassCall(CallResult& result, ValueToken** params, int count) {
+    ValueToken cls;
+    cls.SetObject(static_cast<IObject*>(static_cast<RoutineFunc*>(result.func)->Data()));
+    return InvokeValueOrFail(result, InvokeCall, nullptr, cls, params + 1, count - 1);
+}
+
+// Adds a generated method "__Init()" to the class or its prototype with the given body statements.
+Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& statements) {
+    std::wstring header = L"__Init(){";
+    MethodTarget target{&frame, isStatic};
+    UserFunc* func = nullptr;
+    LinkState state = SuspendLinking();
+    Status st = DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
+    if (st == Status::Ok && !isStatic && !frame.baseName.empty()) {
+        // Base classes initialise their instance variables first.
+        std::wstring call = L"(" + frame.baseName + L").Prototype.__Init.Call(this)";
+        st = ParseStatement(call.data(), call.size(), LineAction::Expression);
+    }
+    if (st == Status::Ok) {
+        std::wstring text = statements;
+        st = ParseStatement(text.data(), text.size(), LineAction::Expression);
+    }
+    if (st == Status::Ok) st = AddLine(LineAction::BlockEnd);
+    if (st == Status::Ok) func->bodyEnd = g_script.lastLine;
+    ResumeLinking(state);
+    return st;
+}
+
+// "name := expr, name2, ..." of a class body: each initialiser becomes part of one statement.
+Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool isStatic) {
+    Object* target = isStatic ? frame.cls : frame.proto;
+    std::wstring& out = isStatic ? frame.staticInit : frame.instanceInit;
+    const std::wstring prefix = isStatic ? frame.fullName : std::wstring(L"this");
+    size_t i = 0;
+    while (i < length) {
+        size_t nameStart = i;
+        while (i < length && IsNameChar(text[i])) ++i;
+        size_t nameLength = i - nameStart;
+        if (!nameLength) return ReportLoadErrorMsg(Msg::InvalidClassVarDecl, text + nameStart);
+        std::wstring name(text + nameStart, nameLength);
+        Property* existing = target->FindOwnProp(name.c_str());
+        if (existing && !existing->IsDynamic()) return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text + nameStart);
+        if (existing && existing->desc->method) return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text + nameStart);
+        i = SkipBlanks(text, i);
+        if (i < length && text[i] == L':' && text[i + 1] == L'=') {
+            size_t e = SkipBlanks(text, i + 2);
+            size_t end = DefaultEnd(text, e, length);
+            size_t el = end;
+            while (el > e && IsBlank(text[el - 1])) --el;
+            if (el == e || (end < length && text[end] != L','))
+                return ReportLoadErrorMsg(Msg::InvalidClassVarDecl, text + nameStart);
+            if (!out.empty()) out += L", ";
+            out += prefix + L"." + name + L" := " + std::wstring(text + e, el - e);
+            if (out.size() > kMaxDefaultText) return ReportLoadErrorMsg(Msg::DeclarationTooLong, text + nameStart);
+            i = end;
+        } else if (i < length && text[i] != L',') {
+            return ReportLoadErrorMsg(Msg::InvalidClassVarDecl, text + nameStart);
+        }
+        if (!existing) {
+            // The unset placeholder until the initialiser runs; removed at the class's end if none does.
+            int at = 0;
+            if (!target->FindOwnProp(name.c_str(), &at) && !target->AddOwnProp(name.c_str(), at))
+                return ReportLoadErrorMsg(Msg::OutOfMemory);
+        }
+        if (i < length) i = SkipBlanks(text, i + 1);
+    }
+    return Status::Ok;
+}
+
+}  // namespace
+
+Status DefineClass(Char* text, size_t length, const Char* nextLine) {
+    if (s_classes.size() >= kMaxClassDepth) return ReportLoadErrorMsg(Msg::ClassNestedTooDeep, text);
+    while (length && IsBlank(text[length - 1])) --length;
+    bool braceHere = false;
+    if (length && text[length - 1] == L'{') {
+        braceHere = true;
+        --length;
+        while (length && IsBlank(text[length - 1])) --length;
+    }
+    if (!braceHere && !(nextLine && nextLine[0] == L'{')) return ReportLoadErrorF(text, Msg::MissingChar, L'{');
+    text[length] = 0;  // the line is consumed here; messages quote the header without its "{"
+    size_t nameLength = 0;
+    while (nameLength < length && !IsBlank(text[nameLength])) ++nameLength;
+    size_t i = SkipBlanks(text, nameLength);
+    Object* baseClass = nullptr;
+    Object* baseProto = nullptr;
+    std::wstring baseName;
+    if (i < length) {
+        size_t word = i;
+        while (i < length && IsNameChar(text[i])) ++i;
+        if (!EqualsFold(text + word, i - word, L"extends") || (i < length && !IsBlank(text[i])))
+            return ReportLoadErrorMsg(Msg::SyntaxErrorInClass, text + word);
+        i = SkipBlanks(text, i);
+        if (i >= length) return ReportLoadErrorMsg(Msg::MissingClassName, text);
+        size_t baseLength = length - i;
+        baseName.assign(text + i, baseLength);
+        if (!FindClass(text + i, baseLength, &baseClass, &baseProto))
+            return ReportLoadErrorMsg(Msg::UnknownClass, text + i);
+    } else {
+        if (!FindClass(L"Object", 6, &baseClass, &baseProto)) return ReportLoadErrorMsg(Msg::UnknownClass, L"Object");
+    }
+    if (!ValidateName(text, nameLength, NameKind::Class)) return Status::Fail;
+    std::wstring name(text, nameLength);
+    std::wstring fullName = s_classes.empty() ? name : s_classes.back().fullName + L"." + name;
+    if (fullName.size() > kMaxClassName) return ReportLoadErrorMsg(Msg::FullClassNameTooLong, text);
+
+    Var* holder = nullptr;
+    if (s_classes.empty()) {
+        if (Var* existing = FindGlobal(text, nameLength, BuiltIns::Skip))
+            return ReportLoadErrorF(text, Msg::DeclarationConflict, MessageText(Msg::KindClass), VarKindName(*existing));
+        holder = FindOrAddGlobal(text, nameLength);
+        if (!holder) return Status::Fail;
+    } else if (s_classes.back().cls->FindOwnProp(name.c_str())) {
+        return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+    }
+    Object* proto = CreatePrototype(fullName.c_str(), baseProto);
+    Object* cls = proto ? CreateClassObject(proto, baseClass) : nullptr;
+    if (!cls) return ReportLoadErrorMsg(Msg::OutOfMemory);
+    if (holder) {
+        holder->m_type = VarTypeConstant;
+        holder->m_object = cls;  // keeps the creator's reference: classes live for the whole run
+        holder->m_attrib = VarAttribObject | VarAttribAssigned | VarAttribNotNumeric;
+    } else {
+        std::wstring getterName = fullName + L".Get";
+        Char* pooled = PoolStrDup(getterName.c_str(), getterName.size());
+        RoutineFunc* getter = pooled ? RoutineFunc::Create(pooled, NestedClassGet, 1, 1, false) : nullptr;
+        if (!getter) return ReportLoadErrorMsg(Msg::OutOfMemory);
+        getter->SetData(cls);  // the class lives for the whole run
+        std::wstring callName = fullName + L".Call";
+        Char* pooledCall = PoolStrDup(callName.c_str(), callName.size());
+        RoutineFunc* call = pooledCall ? RoutineFunc::Create(pooledCall, NestedClassCall, 1, 1, true) : nullptr;
+        if (!call) return ReportLoadErrorMsg(Msg::OutOfMemory);
+        call->SetData(cls);
+        Object* outer = s_classes.back().cls;
+        BRM_TRY(outer->DefineGetter(name.c_str(), getter));
+        BRM_TRY(outer->DefineMethod(name.c_str(), call));
+        BRM_TRY(RefreshAccessorShape(outer, name.c_str()));
+    }
+    s_classes.push_back({cls, proto, fullName, OpenBlockLine(), std::wstring(), std::wstring(), baseName});
+    if (!braceHere) s_classBraceExpected = true;
+    return Status::Ok;
+}
+
+bool InClassBody() { return !s_classes.empty() && OpenBlockLine() == s_classes.back().block && !LoadingFunc(); }
+
+bool ClassBodyOpen() { return !s_classes.empty(); }
+
+bool TakeClassBrace() {
+    bool taken = s_classBraceExpected;
+    s_classBraceExpected = false;
+    return taken;
+}
+
+Status EndClass() {
+    ClassFrame frame = s_classes.back();
+    Status st = Status::Ok;
+    if (!frame.instanceInit.empty()) st = AddInitMethod(frame, false, frame.instanceInit);
+    if (st == Status::Ok && !frame.staticInit.empty()) st = AddInitMethod(frame, true, frame.staticInit);
+    // Declarations without an initialiser leave no property behind.
+    for (Object* target : {frame.cls, frame.proto})
+        for (int k = target->OwnPropCount() - 1; k >= 0; --k)
+            if (target->OwnPropAt(k).kind == PropKind::Missing) target->DeleteOwnProp(target->OwnPropAt(k).name);
+    s_classes.pop_back();
+    if (st != Status::Ok) return st;
+    if (!frame.staticInit.empty()) {
+        // Static variables are initialised where the class stands in the script.
+        std::wstring call = frame.fullName + L".__Init()";
+        if (s_classes.empty()) return ParseStatement(call.data(), call.size(), LineAction::Expression);
+        ClassFrame& outer = s_classes.back();
+        if (!outer.staticInit.empty()) outer.staticInit += L", ";
+        outer.staticInit += call;
+    }
+    return Status::Ok;
+}
+
+Status DefineClassMember(Char* text, size_t length, const Char* nextLine) {
+    ClassFrame& frame = s_classes.back();
+    bool isStatic = false;
+    size_t i = 0;
+    while (i < length && IsNameChar(text[i])) ++i;
+    if (i == 6 && EqualsFold(text, 6, L"Static") && IsBlank(text[i])) {
+        isStatic = true;
+        size_t skip = SkipBlanks(text, i);
+        text += skip;
+        length -= skip;
+        i = 0;
+        while (i < length && IsNameChar(text[i])) ++i;
+    }
+    if (length > 6 && EqualsFold(text, 5, L"Class") && IsBlank(text[5]) && !isStatic)
+        return DefineClass(text + SkipBlanks(text, 5), length - SkipBlanks(text, 5), nextLine);
+    if (i && text[i] == L'(') {
+        size_t close = MatchCloseParen(text, i, length);
+        if (close != static_cast<size_t>(-1)) {
+            size_t after = SkipBlanks(text, close + 1);
+            bool isDefinition = (after == length && nextLine && nextLine[0] == L'{') ||
+                                (text[after] == L'{' && after + 1 == length) ||
+                                (text[after] == L'=' && text[after + 1] == L'>');
+            if (isDefinition) {
+                MethodTarget target{&frame, isStatic};
+                UserFunc* func = nullptr;
+                return DefineFunctionImpl(text, length, false, &func, nullptr, &target);
+            }
+        }
+    }
+    size_t after = SkipBlanks(text, i);
+    if (i && (after >= length || text[after] == L',' || (text[after] == L':' && text[after + 1] == L'=')))
+        return DeclareClassVariables(frame, text, length, isStatic);
+    if (i && text[after] == L'=' && text[after + 1] == L'>') {
+        // "Name => expr": a property with a getter only, defined as the method "Name() => expr".
+        std::wstring header = std::wstring(text, i) + L"() " + std::wstring(text + after);
+        MethodTarget target{&frame, isStatic, true};
+        UserFunc* func = nullptr;
+        return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
+    }
+    if (i && (text[after] == L'[' || text[after] == L'{' || after == length))
+        return ReportLoadErrorMsg(Msg::ClassMemberUnsupported, text);
+    return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
 }
 
 }  // namespace brm

@@ -21,4 +21,18 @@ Status DefineExpressionFunction(const Char* header, size_t headerLength, const C
 // True once after a definition whose "{" is on the next line: that "{" was already added with the header.
 bool TakeFunctionBrace();
 
+// "Name [extends Base] [{]" (the text after "Class"): creates the class object and its prototype and opens
+// the class body. Reports load errors.
+Status DefineClass(Char* text, size_t length, const Char* nextLine);
+// True when the line being read stands directly in a class body (outside any method).
+bool InClassBody();
+// True while a class body has not seen its "}".
+bool ClassBodyOpen();
+// True once after a class header whose "{" is on the next line.
+bool TakeClassBrace();
+// The class body's "}": generates the __Init methods from the collected initialisers and closes the class.
+Status EndClass();
+// A line directly in a class body: a method, a class variable declaration or a nested class.
+Status DefineClassMember(Char* text, size_t length, const Char* nextLine);
+
 }  // namespace brm

@@ -790,9 +790,15 @@ Status ClassifyLine(ScriptReader& reader) {
     // Braces; whatever follows them ("} else {") is classified again.
     size_t start = 0;
     while (start < length && (line[start] == L'{' || line[start] == L'}')) {
-        // A function header already opened its body for the "{" on the line after it.
-        if (line[start] != L'{' || !TakeFunctionBrace())
-            BRM_TRY(AddLine(line[start] == L'{' ? LineAction::BlockBegin : LineAction::BlockEnd));
+        // A function header already opened its body for the "{" on the line after it; a class body's
+        // braces add no lines.
+        if (line[start] == L'{') {
+            if (!TakeFunctionBrace() && !TakeClassBrace()) BRM_TRY(AddLine(LineAction::BlockBegin));
+        } else if (InClassBody()) {
+            BRM_TRY(EndClass());
+        } else {
+            BRM_TRY(AddLine(LineAction::BlockEnd));
+        }
         start = SkipBlanks(line, start + 1);
     }
     if (start) {
@@ -804,8 +810,14 @@ Status ClassifyLine(ScriptReader& reader) {
 
     if (length > 6 && EqualsFold(line, 5, L"Class") && IsBlank(line[5])) {
         size_t i = SkipBlanks(line, 5);
-        if (line[i] && !IsExpressionDelimiter(line[i]) && line[i] != L'"' && line[i] != L'\'')
-            return ReportLoadErrorMsg(Msg::ClassDefUnsupported, line);
+        if (line[i] && !IsExpressionDelimiter(line[i]) && line[i] != L'"' && line[i] != L'\'') {
+            if (LoadingFunc()) return ReportLoadErrorMsg(Msg::ClassInFunction, line);
+            return DefineClass(line + i, length - i, reader.LookAhead());
+        }
+    }
+    if (InClassBody()) {
+        BRM_TRY(reader.ContinueExpression(ContinueContext::Normal));
+        return DefineClassMember(reader.Line(), reader.LineLength(), reader.LookAhead());
     }
 
     BRM_TRY(reader.ContinueExpression(ContinueContext::Normal));
@@ -817,7 +829,11 @@ Status ClassifyLine(ScriptReader& reader) {
 
 bool IsInsideBlock() { return OpenBlockLine() != nullptr; }
 
-Status FinishFile(bool startedInsideBlock) { return CheckEndOfFile(startedInsideBlock); }
+Status FinishFile(bool startedInsideBlock) {
+    BRM_TRY(CheckEndOfFile(startedInsideBlock));
+    if (!startedInsideBlock && ClassBodyOpen()) return ReportLoadErrorMsg(Msg::MissingCloseBrace);
+    return Status::Ok;
+}
 
 Status CompileScript() {
     // Errors name the line being compiled; the load position is put back for the Exit line that follows.
