@@ -98,8 +98,6 @@
     X(NotEnumerable, L"Value not enumerable.")                                                      \
     X(OSErrorCode, L"(%i) ")                                                                        \
     X(OSErrorHexCode, L"(0x%X) ")                                                                   \
-    X(FunctionDefUnsupported, L"Function definitions are not available yet.")                       \
-    X(ClassDefUnsupported, L"Class definitions are not available yet.")                             \
     X(HotkeysUnsupported, L"Hotkeys are not available yet.")                                        \
     X(LoopKindUnsupported, L"This kind of loop is not available yet.")                              \
     /* expressions */                                                                                \
