@@ -108,6 +108,7 @@ int64_t IntPower(int64_t base, int64_t exp) {
 
 // Integer arithmetic and comparison; wraps through unsigned casts.
 Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
+    r.SetString(L"", 0);  // what a failing operation yields when the user chooses Continue
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     switch (op) {
     case SymAdd: r.SetInteger(static_cast<int64_t>(ua + ub)); break;
@@ -160,6 +161,7 @@ Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
 }
 
 Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
+    r.SetString(L"", 0);  // what a failing operation yields when the user chooses Continue
     switch (op) {
     case SymAdd: r.SetFloat(a + b); break;
     case SymSubtract: r.SetFloat(a - b); break;
