@@ -170,7 +170,9 @@
     X(NotValidClassMember, L"Not a valid method, class or property definition.")                    \
     X(InvalidClassVarDecl, L"Invalid class variable declaration.")                                   \
     X(ClassNestedTooDeep, L"This class definition is nested too deep.")                              \
-    X(ClassMemberUnsupported, L"This kind of class member is not available yet.")                   \
+    X(EmptyBrackets, L"Empty [] not permitted.")                                                     \
+    X(InvalidBaseClass, L"Invalid base class.")                                                      \
+    X(UnknownClassVar, L"Unknown class var.")                                                        \
     X(DeclarationTooLong, L"Declaration too long.")                                                  \
     X(FullClassNameTooLong, L"Full class name is too long.")                                         \
     X(ClassInFunction, L"Functions cannot contain classes.")

@@ -483,7 +483,8 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable, VarKindName(*target), L""));
         }
         case SymSuper:
-            BRM_FAIL(ErrorEvaluating());
+            stack[sp++] = t;  // only ever the target of a member access or call
+            continue;
         case SymEnd:
             goto done;
         default:
@@ -778,7 +779,7 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             }
             BuiltInFunc* bif = site->builtIn;
             IObject* callee = nullptr;  // a function object other than a classic built-in
-            if (!bif && !name && (site->flags & CallKindMask) == CallInvoke) {
+            if (!bif && !name && (site->flags & CallKindMask) == CallInvoke && !(target && target->symbol == SymSuper)) {
                 IObject* object = func ? func : ObjectOf(target);
                 if (!object)
                     BRM_FAIL(MemberError(target, site, nullptr));
@@ -789,7 +790,24 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             CallResult call(scratch);
             call.value.extra = 0;
             Status s;
-            if (bif || callee) {
+            if (target && target->symbol == SymSuper) {
+                // The search starts above the prototype (or class) that defines the running method, with the
+                // method's own `this`.
+                auto* method = static_cast<UserFunc*>(target->pointer);
+                IObject* base = method->owner->GetBase();
+                ValueToken self;
+                method->paramList[0].var->ToToken(self);
+                Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(&self));
+                const int kind = static_cast<int>(site->flags & CallKindMask);
+                s = base ? base->InvokeMember(call, kind | InvokeSuper | (name ? 0 : InvokeNoMeta), name, self, params, n)
+                         : Status::NotHandled;
+                if (s == Status::NotHandled)
+                    s = RaiseNoMember(self, kind, name);
+                if (s == Status::Ok && kind == InvokeSet) {
+                    stack[sp++] = params[n - 1];
+                    continue;
+                }
+            } else if (bif || callee) {
                 s = bif ? CallBuiltIn(bif, call, params, n) : CallFunctionObject(callee, call, params, n);
             } else {
                 // Properties, methods and indexing of any value. The target is held for the call, which may

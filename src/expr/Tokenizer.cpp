@@ -7,9 +7,11 @@
 #include "base/Pool.h"
 #include "expr/Compiler.h"
 #include "expr/Conversions.h"
+#include "exec/Scope.h"
 #include "loader/Definitions.h"
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Func.h"
 
 namespace brm {
 
@@ -528,7 +530,16 @@ Status Lexer::Record(const RefRecord& rec, const Char*& p) {
         case SymSuper: {
             const Char* q = SkipBlanks(p);
             bool ok = (p < m_end && *p == L'(') || (q < m_end && (*q == L'.' || *q == L'['));
-            return ReportLoadErrorMsg(ok ? Msg::SuperOutsideClass : Msg::SyntaxError, pos);
+            if (!ok)
+                return ReportLoadErrorMsg(Msg::SyntaxError, pos);
+            UserFunc* method = BindScope() ? BindScope() : LoadingFunc();
+            if (!method || !method->owner)
+                return ReportLoadErrorMsg(Msg::SuperOutsideClass, pos);
+            BRM_TRY(OperandStart(pos));
+            // The method travels with the marker: its owner says where the search starts, its hidden
+            // first parameter holds `this` of the running call.
+            Emit(SymSuper, pos).token.pointer = method;
+            return Status::Ok;
         }
         case SymIsSet: {
             if (p >= m_end || *p != L'(')

@@ -119,8 +119,19 @@ bool s_classBraceExpected = false;
 struct MethodTarget {
     ClassFrame* frame;
     bool isStatic;
-    bool isGetter = false;  // the getter of a property ("Name => expr")
+    Char accessor = 0;                        // 'G' or 'S' for a property's getter or setter
+    const std::wstring* property = nullptr;  // the property an accessor belongs to
 };
+
+// A property whose accessors are being read ("Name[params] {" ... "}").
+struct PropertyFrame {
+    bool open = false;
+    bool braceExpected = false;
+    bool isStatic = false;
+    std::wstring name;
+    std::wstring params;  // the bracket parameters as written
+};
+PropertyFrame s_property;
 
 }  // namespace
 
@@ -161,7 +172,8 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     std::wstring fullName;
     if (method) {
         fullName = method->frame->fullName + (method->isStatic ? L"." : L".Prototype.") +
-                   std::wstring(text, nameLength) + (method->isGetter ? L".Get" : L"");
+                   (method->property ? *method->property + (method->accessor == L'G' ? L".Get" : L".Set")
+                                     : std::wstring(text, nameLength));
         if (fullName.size() > kMaxFunctionName + 1) return ReportLoadErrorMsg(Msg::FunctionNameTooLong, text);
     } else {
         fullName.assign(text, nameLength);
@@ -175,15 +187,20 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     Var* holder = nullptr;
     if (method) {
         Object* target = method->isStatic ? method->frame->cls : method->frame->proto;
-        std::wstring member(text, nameLength);
+        func->owner = target;  // class objects and prototypes live for the whole run
+        std::wstring member = method->property ? *method->property : std::wstring(text, nameLength);
         if (Property* existing = target->FindOwnProp(member.c_str())) {
-            if (existing->kind == PropKind::Object ||
-                (existing->IsDynamic() && (existing->desc->method || (method->isGetter && existing->desc->getter))))
-                return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+            const bool taken = method->accessor == L'G'   ? existing->IsDynamic() && existing->desc->getter
+                               : method->accessor == L'S' ? existing->IsDynamic() && existing->desc->setter
+                                                          : existing->kind == PropKind::Object ||
+                                                                (existing->IsDynamic() && existing->desc->method);
+            if (taken) return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
         }
         // The creator's reference is never released.
-        if (method->isGetter) {
+        if (method->accessor == L'G') {
             BRM_TRY(target->DefineGetter(member.c_str(), func));
+        } else if (method->accessor == L'S') {
+            BRM_TRY(target->DefineSetter(member.c_str(), func));
         } else {
             BRM_TRY(target->DefineMethod(member.c_str(), func));
         }
@@ -232,6 +249,14 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
         if (!r.var) return Status::Fail;
         func->hasHiddenThis = true;
         count = required = 1;
+        if (method->accessor == L'S') {
+            // A setter's second hidden parameter: the value being assigned.
+            ParamRecord& v = records[1];
+            memset(&v, 0, sizeof(v));
+            v.var = AddFuncVar(func, L"value", 5, VarScopeLocal | VarScopeParam);
+            if (!v.var) return Status::Fail;
+            count = required = 2;
+        }
     }
     size_t p = SkipBlanks(text, open + 1);
     while (p < close) {
@@ -332,9 +357,9 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
     if (!func->paramList) return ReportLoadErrorMsg(Msg::OutOfMemory);
     memcpy(static_cast<void*>(func->paramList), records, sizeof(ParamRecord) * recordCount);
     func->SetParamCounts(required, count, variadic);
-    if (method && method->isGetter)
+    if (method && method->accessor)
         BRM_TRY(RefreshAccessorShape(method->isStatic ? method->frame->cls : method->frame->proto,
-                                     std::wstring(text, nameLength).c_str()));
+                                     method->property->c_str()));
 
     *created = func;
     if (holderOut) *holderOut = holder;
@@ -414,9 +439,52 @@ Status DefineExpressionFunction(const Char* header, size_t headerLength, const C
 
 namespace {
 
+// Script classes by their full dotted name folded to lower case, so that "extends Outer.Inner" finds a
+// nested class without initialising anything.
+struct ClassEntry {
+    std::wstring foldedName;
+    Object* cls;
+    Object* proto;
+};
+std::vector<ClassEntry> s_classTable;
+
+// A base class named by "extends" before its definition: the objects stand in for the class until it is
+// defined, so that classes extending it are linked to the real one. Loading fails if one is left over.
+struct Placeholder {
+    std::wstring foldedName;
+    std::wstring name;  // as written after "extends"
+    Object* cls;
+    Object* proto;
+    uint16_t fileIndex;  // the first "extends" that named it
+    int32_t lineNumber;
+};
+std::vector<Placeholder> s_placeholders;
+
+std::wstring FoldName(const Char* name, size_t length) {
+    std::wstring folded(name, length);
+    for (Char& c : folded)
+        if (c >= L'A' && c <= L'Z') c = static_cast<Char>(c + (L'a' - L'A'));
+    return folded;
+}
+
+bool FindGlobalClass(const Char* name, size_t length, Object** cls, Object** proto);
+
+// A class by dotted name: a global class, or a script class nested in one.
+bool FindClass(const Char* name, size_t length, Object** cls, Object** proto) {
+    if (!wmemchr(name, L'.', length)) return FindGlobalClass(name, length, cls, proto);
+    std::wstring folded = FoldName(name, length);
+    for (const ClassEntry& e : s_classTable)
+        if (e.foldedName == folded) {
+            *cls = e.cls;
+            *proto = e.proto;
+            return true;
+        }
+    return false;
+}
+
 // A class object named by a global constant (a built-in class or an earlier script class) and its
 // Prototype; false when the name is no class.
-bool FindClass(const Char* name, size_t length, Object** cls, Object** proto) {
+bool FindGlobalClass(const Char* name, size_t length, Object** cls, Object** proto) {
     Var* var = FindGlobal(name, length, BuiltIns::Skip);
     if (!var || !(var->m_attrib & VarAttribObject) || !var->m_object) return false;
     auto* object = dynamic_cast<Object*>(var->m_object);
@@ -453,9 +521,9 @@ Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& state
     UserFunc* func = nullptr;
     LinkState state = SuspendLinking();
     Status st = DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
-    if (st == Status::Ok && !isStatic && !frame.baseName.empty()) {
+    if (st == Status::Ok && !isStatic) {
         // Base classes initialise their instance variables first.
-        std::wstring call = L"(" + frame.baseName + L").Prototype.__Init.Call(this)";
+        std::wstring call = L"Super.__Init()";
         st = ParseStatement(call.data(), call.size(), LineAction::Expression);
     }
     if (st == Status::Ok) {
@@ -481,8 +549,15 @@ Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool 
         if (!nameLength) return ReportLoadErrorMsg(Msg::InvalidClassVarDecl, text + nameStart);
         std::wstring name(text + nameStart, nameLength);
         Property* existing = target->FindOwnProp(name.c_str());
-        if (existing && !existing->IsDynamic()) return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text + nameStart);
-        if (existing && existing->desc->method) return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text + nameStart);
+        const bool dotted = i < length && text[i] == L'.';
+        if (dotted) {
+            // "a.b := x" assigns into a variable the class already has; the chain stays as written.
+            if (!existing) return ReportLoadErrorMsg(Msg::UnknownClassVar, text + nameStart);
+            while (i < length && (text[i] == L'.' || IsNameChar(text[i]))) ++i;
+            name.assign(text + nameStart, i - nameStart);
+        } else if (existing && (!existing->IsDynamic() || existing->desc->method)) {
+            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text + nameStart);
+        }
         i = SkipBlanks(text, i);
         if (i < length && text[i] == L':' && text[i + 1] == L'=') {
             size_t e = SkipBlanks(text, i + 2);
@@ -498,7 +573,7 @@ Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool 
         } else if (i < length && text[i] != L',') {
             return ReportLoadErrorMsg(Msg::InvalidClassVarDecl, text + nameStart);
         }
-        if (!existing) {
+        if (!existing && !dotted) {
             // The unset placeholder until the initialiser runs; removed at the class's end if none does.
             int at = 0;
             if (!target->FindOwnProp(name.c_str(), &at) && !target->AddOwnProp(name.c_str(), at))
@@ -506,6 +581,67 @@ Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool 
         }
         if (i < length) i = SkipBlanks(text, i + 1);
     }
+    return Status::Ok;
+}
+
+// "Get" or "Set" in a property's accessor list, then nothing ("{" on the next line), "{", or "=>" and an
+// expression. Defined as the method "Get(params)" with the property's bracket parameters.
+Status DefineAccessor(ClassFrame& frame, Char* text, size_t length) {
+    size_t i = 0;
+    while (i < length && IsNameChar(text[i])) ++i;
+    const bool isGet = EqualsFold(text, i, L"Get");
+    if (!isGet && !EqualsFold(text, i, L"Set")) return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
+    size_t after = SkipBlanks(text, i);
+    if (after < length && !(text[after] == L'{' && SkipBlanks(text, after + 1) >= length) &&
+        !(text[after] == L'=' && text[after + 1] == L'>'))
+        return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
+    Object* owner = s_property.isStatic ? frame.cls : frame.proto;
+    if (Property* existing = owner->FindOwnProp(s_property.name.c_str()))
+        if (existing->IsDynamic() && (isGet ? existing->desc->getter : existing->desc->setter))
+            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+    std::wstring header = std::wstring(isGet ? L"Get(" : L"Set(") + s_property.params + L")" +
+                          (after < length ? L" " + std::wstring(text + after, length - after) : L"");
+    MethodTarget target{&frame, s_property.isStatic, isGet ? L'G' : L'S', &s_property.name};
+    UserFunc* func = nullptr;
+    return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
+}
+
+// "Name[params]" followed by nothing, "{", or "=>" and an expression: a dynamic property of the class
+// (static) or its prototype. "=>" gives a getter at once; otherwise the accessors follow in braces.
+Status DefineProperty(ClassFrame& frame, Char* text, size_t nameLength, size_t length, bool isStatic, bool braceNext) {
+    std::wstring name(text, nameLength);
+    std::wstring params;
+    size_t i = SkipBlanks(text, nameLength);
+    if (i < length && text[i] == L'[') {
+        size_t close = i + 1;
+        while (close < length && text[close] != L']') ++close;
+        if (close >= length) return ReportLoadErrorF(text + i, Msg::MissingChar, L']');
+        size_t first = SkipBlanks(text, i + 1);
+        if (first == close) return ReportLoadErrorMsg(Msg::EmptyBrackets, text + i);
+        params.assign(text + i + 1, close - i - 1);
+        i = SkipBlanks(text, close + 1);
+    }
+    const bool arrow = i < length && text[i] == L'=' && text[i + 1] == L'>';
+    const bool braceHere = i < length && text[i] == L'{' && SkipBlanks(text, i + 1) >= length;
+    if (i < length && !arrow && !braceHere) return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
+    if (!arrow && !braceHere && !braceNext) return ReportLoadErrorF(text, Msg::MissingChar, L'{');
+    Object* target = isStatic ? frame.cls : frame.proto;
+    if (Property* existing = target->FindOwnProp(name.c_str()))
+        if (existing->kind == PropKind::Object ||
+            (existing->IsDynamic() && (existing->desc->method || (arrow && existing->desc->getter))))
+            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+    if (!target->GetOrCreateDynamicProp(name.c_str())) return ReportLoadErrorMsg(Msg::OutOfMemory);
+    s_property.isStatic = isStatic;
+    s_property.name = name;
+    s_property.params = params;
+    if (arrow) {
+        std::wstring header = L"Get(" + params + L") " + std::wstring(text + i, length - i);
+        MethodTarget accessor{&frame, isStatic, L'G', &s_property.name};
+        UserFunc* func = nullptr;
+        return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &accessor);
+    }
+    s_property.open = true;
+    s_property.braceExpected = !braceHere;
     return Status::Ok;
 }
 
@@ -537,8 +673,22 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
         if (i >= length) return ReportLoadErrorMsg(Msg::MissingClassName, text);
         size_t baseLength = length - i;
         baseName.assign(text + i, baseLength);
-        if (!FindClass(text + i, baseLength, &baseClass, &baseProto))
-            return ReportLoadErrorMsg(Msg::UnknownClass, text + i);
+        if (!FindClass(text + i, baseLength, &baseClass, &baseProto)) {
+            std::wstring folded = FoldName(text + i, baseLength);
+            Placeholder* found = nullptr;
+            for (Placeholder& ph : s_placeholders)
+                if (ph.foldedName == folded) found = &ph;
+            if (!found) {
+                Object* phProto = CreatePrototype(baseName.c_str(), nullptr);
+                Object* phClass = phProto ? CreateClassObject(phProto, nullptr) : nullptr;
+                if (!phClass) return ReportLoadErrorMsg(Msg::OutOfMemory);
+                s_placeholders.push_back(
+                    {folded, baseName, phClass, phProto, g_script.loadFileIndex, g_script.loadLineNumber});
+                found = &s_placeholders.back();
+            }
+            baseClass = found->cls;
+            baseProto = found->proto;
+        }
     } else {
         if (!FindClass(L"Object", 6, &baseClass, &baseProto)) return ReportLoadErrorMsg(Msg::UnknownClass, L"Object");
     }
@@ -556,9 +706,29 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
     } else if (s_classes.back().cls->FindOwnProp(name.c_str())) {
         return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
     }
-    Object* proto = CreatePrototype(fullName.c_str(), baseProto);
-    Object* cls = proto ? CreateClassObject(proto, baseClass) : nullptr;
-    if (!cls) return ReportLoadErrorMsg(Msg::OutOfMemory);
+    Object* proto = nullptr;
+    Object* cls = nullptr;
+    const std::wstring foldedFull = FoldName(fullName.c_str(), fullName.size());
+    for (size_t k = 0; k < s_placeholders.size(); ++k) {
+        Placeholder ph = s_placeholders[k];
+        if (ph.foldedName != foldedFull) continue;
+        // Classes named before their definition become this class; a class may not extend itself.
+        for (IObject* b = baseClass; b; b = b->GetBase())
+            if (b == ph.cls) return ReportLoadErrorAt(ph.fileIndex, ph.lineNumber, MessageText(Msg::InvalidBaseClass), ph.name.c_str());
+        s_placeholders.erase(s_placeholders.begin() + static_cast<std::ptrdiff_t>(k));
+        proto = ph.proto;
+        cls = ph.cls;
+        proto->SetBaseUnchecked(baseProto);
+        cls->SetBaseUnchecked(baseClass);
+        BRM_TRY(proto->SetOwnPropString(L"__Class", fullName.c_str(), static_cast<int32_t>(fullName.size())));
+        break;
+    }
+    if (!cls) {
+        proto = CreatePrototype(fullName.c_str(), baseProto);
+        cls = proto ? CreateClassObject(proto, baseClass) : nullptr;
+        if (!cls) return ReportLoadErrorMsg(Msg::OutOfMemory);
+    }
+    s_classTable.push_back({foldedFull, cls, proto});
     if (holder) {
         holder->m_type = VarTypeConstant;
         holder->m_object = cls;  // keeps the creator's reference: classes live for the whole run
@@ -584,17 +754,28 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
     return Status::Ok;
 }
 
+Status CheckBaseClassesDefined() {
+    if (s_placeholders.empty()) return Status::Ok;
+    const Placeholder& ph = s_placeholders.front();
+    return ReportLoadErrorAt(ph.fileIndex, ph.lineNumber, MessageText(Msg::UnknownClass), ph.name.c_str());
+}
+
 bool InClassBody() { return !s_classes.empty() && OpenBlockLine() == s_classes.back().block && !LoadingFunc(); }
 
 bool ClassBodyOpen() { return !s_classes.empty(); }
 
 bool TakeClassBrace() {
-    bool taken = s_classBraceExpected;
+    bool taken = s_classBraceExpected || s_property.braceExpected;
     s_classBraceExpected = false;
+    s_property.braceExpected = false;
     return taken;
 }
 
 Status EndClass() {
+    if (s_property.open) {
+        s_property.open = false;  // a property's "}" closes only its accessor list
+        return Status::Ok;
+    }
     ClassFrame frame = s_classes.back();
     Status st = Status::Ok;
     if (!frame.instanceInit.empty()) st = AddInitMethod(frame, false, frame.instanceInit);
@@ -618,6 +799,7 @@ Status EndClass() {
 
 Status DefineClassMember(Char* text, size_t length, const Char* nextLine) {
     ClassFrame& frame = s_classes.back();
+    if (s_property.open) return DefineAccessor(frame, text, length);
     bool isStatic = false;
     size_t i = 0;
     while (i < length && IsNameChar(text[i])) ++i;
@@ -646,17 +828,13 @@ Status DefineClassMember(Char* text, size_t length, const Char* nextLine) {
         }
     }
     size_t after = SkipBlanks(text, i);
-    if (i && (after >= length || text[after] == L',' || (text[after] == L':' && text[after + 1] == L'=')))
+    // A name alone is a property when its accessors follow in braces, else a declaration.
+    const bool braceNext = nextLine && nextLine[0] == L'{';
+    if (i && ((after >= length && !braceNext) || text[after] == L',' || (text[after] == L':' && text[after + 1] == L'=') ||
+              text[after] == L'.'))
         return DeclareClassVariables(frame, text, length, isStatic);
-    if (i && text[after] == L'=' && text[after + 1] == L'>') {
-        // "Name => expr": a property with a getter only, defined as the method "Name() => expr".
-        std::wstring header = std::wstring(text, i) + L"() " + std::wstring(text + after);
-        MethodTarget target{&frame, isStatic, true};
-        UserFunc* func = nullptr;
-        return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
-    }
-    if (i && (text[after] == L'[' || text[after] == L'{' || after == length))
-        return ReportLoadErrorMsg(Msg::ClassMemberUnsupported, text);
+    if (i && (text[after] == L'[' || text[after] == L'{' || after >= length || (text[after] == L'=' && text[after + 1] == L'>')))
+        return DefineProperty(frame, text, i, length, isStatic, braceNext);
     return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
 }
 

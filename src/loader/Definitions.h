@@ -24,6 +24,8 @@ bool TakeFunctionBrace();
 // "Name [extends Base] [{]" (the text after "Class"): creates the class object and its prototype and opens
 // the class body. Reports load errors.
 Status DefineClass(Char* text, size_t length, const Char* nextLine);
+// At the end of loading: "Unknown class." for a base class that was named by "extends" but never defined.
+Status CheckBaseClassesDefined();
 // True when the line being read stands directly in a class body (outside any method).
 bool InClassBody();
 // True while a class body has not seen its "}".

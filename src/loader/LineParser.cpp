@@ -816,7 +816,7 @@ Status ClassifyLine(ScriptReader& reader) {
         }
     }
     if (InClassBody()) {
-        BRM_TRY(reader.ContinueExpression(ContinueContext::Normal));
+        BRM_TRY(reader.ContinueExpression(ContinueContext::ClassBody));
         return DefineClassMember(reader.Line(), reader.LineLength(), reader.LookAhead());
     }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include "exec/ErrorReport.h"
+#include "loader/Definitions.h"
 #include "loader/LineParser.h"
 #include "loader/LoadError.h"
 #include "loader/ScriptReader.h"
@@ -271,6 +272,7 @@ LoadResult LoadScript() {
         static_cast<void>(ReportLoadErrorMsg(Msg::InternalCallFailed));
         return LoadResult::Failed;
     }
+    if (CheckBaseClassesDefined() != Status::Ok) return LoadResult::Failed;
     if (CompileScript() != Status::Ok) return LoadResult::Failed;
     SetWorkingDir(g_script.scriptDir);
     if (AppendExitAndLink() != Status::Ok) return LoadResult::Failed;

@@ -127,6 +127,7 @@ public:
     ScriptLine* firstLine = nullptr; // where a call starts: after the lines that compute defaults
     int32_t defaultLineCount = 0;    // Expression lines at the start of the body that compute defaults
     UserFunc* outer = nullptr;       // the function whose body encloses this one
+    Object* owner = nullptr;         // a method's class or prototype: where `super` starts looking
     VarList vars;                    // every name of this scope: locals, statics, declared globals
     Var** locals = nullptr;          // the locals (parameters included): reset at the end of every call
     int32_t localCount = 0;
