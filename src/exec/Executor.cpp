@@ -329,8 +329,15 @@ Status ExecFor(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine*
 bool CatchMatches(const ScriptLine* c, const ThrownValue* ex) {
     auto* info = static_cast<const CatchInfo*>(c->attribute);
     if (!info || !info->classCount) return ex->IsError();
-    for (int i = 0; i < info->classCount; ++i)
-        if (ThrowClassDerives(ex->cls, info->classes[i])) return true;
+    for (int i = 0; i < info->classCount; ++i) {
+        if (IObject* proto = info->prototypes[i]) {
+            if (ex->value.symbol == SymObject)
+                for (IObject* b = ex->value.object->GetBase(); b; b = b->GetBase())
+                    if (b == proto) return true;
+        } else if (ThrowClassDerives(ex->cls, info->classes[i])) {
+            return true;
+        }
+    }
     return false;
 }
 

@@ -14,6 +14,7 @@
 #include "expr/Tokenizer.h"
 #include "expr/Var.h"
 #include "exec/Raise.h"
+#include "loader/Definitions.h"
 #include "loader/Directives.h"
 #include "loader/LineParser.h"
 #include "loader/LoadError.h"
@@ -121,9 +122,15 @@ Status ParseCatchClasses(ScriptLine* line) {
         const Char* name = p;
         while (IsNameChar(*p) || *p == L'.') ++p;
         if (p == name) return ReportAt(line, Msg::SyntaxError, name);
-        ThrowClass cls;
-        if (!FindThrowClass(name, static_cast<size_t>(p - name), cls)) return ReportAt(line, Msg::InvalidClass, name);
+        ThrowClass cls = ThrowClass::Count;
+        IObject* prototype = nullptr;
+        if (!FindThrowClass(name, static_cast<size_t>(p - name), cls)) {
+            // A class of the script: matched through the thrown object's chain of bases.
+            prototype = FindClassPrototype(name, static_cast<size_t>(p - name));
+            if (!prototype) return ReportAt(line, Msg::InvalidClass, name);
+        }
         if (info->classCount == kMaxCatchClasses) return ReportAt(line, Msg::TooManyClasses, name);
+        info->prototypes[info->classCount] = prototype;
         info->classes[info->classCount++] = cls;
         while (IsBlank(*p)) ++p;
         if (!*p) break;

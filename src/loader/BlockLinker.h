@@ -22,6 +22,7 @@ struct CatchInfo {
     Var* outputVar;  // `as name`, or null
     uint8_t classCount;
     ThrowClass classes[kMaxCatchClasses];
+    IObject* prototypes[kMaxCatchClasses];  // a script class's prototype (classes[i] is then Count), else null
 };
 
 // Called by the add-line operation for every new line, after it was appended to the list.

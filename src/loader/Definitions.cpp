@@ -754,6 +754,12 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
     return Status::Ok;
 }
 
+IObject* FindClassPrototype(const Char* name, size_t length) {
+    Object* cls = nullptr;
+    Object* proto = nullptr;
+    return FindClass(name, length, &cls, &proto) ? proto : nullptr;
+}
+
 Status CheckBaseClassesDefined() {
     if (s_placeholders.empty()) return Status::Ok;
     const Placeholder& ph = s_placeholders.front();

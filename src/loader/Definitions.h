@@ -24,6 +24,9 @@ bool TakeFunctionBrace();
 // "Name [extends Base] [{]" (the text after "Class"): creates the class object and its prototype and opens
 // the class body. Reports load errors.
 Status DefineClass(Char* text, size_t length, const Char* nextLine);
+// The Prototype of a class named by a (dotted) name: a global class or a script class nested in one; null
+// when the name is no class.
+IObject* FindClassPrototype(const Char* name, size_t length);
 // At the end of loading: "Unknown class." for a base class that was named by "extends" but never defined.
 Status CheckBaseClassesDefined();
 // True when the line being read stands directly in a class body (outside any method).
