@@ -45,6 +45,7 @@ set(BRM_SOURCES
   src/objects/BuiltInClasses.cpp
   src/objects/BuiltInFunctions.cpp
   src/objects/BuiltInVars.cpp
+  src/objects/ClassInit.cpp
   src/objects/Enumerator.cpp
   src/objects/ErrorObjects.cpp
   src/objects/Func.cpp

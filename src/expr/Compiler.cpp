@@ -12,6 +12,7 @@
 #include "expr/Var.h"
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/ClassInit.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -506,7 +507,8 @@ Status BindToken(ValueToken& token, ArgRecord& arg) {
     }
     if (var->IsVirtual())
         arg.maxAlloc++;
-    if (var->IsConstant() && var->IsObject()) {
+    // A class that initialises on first use keeps its variable: reading it is what starts the initialisation.
+    if (var->IsConstant() && var->IsObject() && !IsPendingClassHolder(var)) {
         IObject* object = var->Object();
         object->AddRef();
         token.SetObject(object);

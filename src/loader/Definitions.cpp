@@ -16,6 +16,7 @@
 #include "loader/LineParser.h"
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/ClassInit.h"
 #include "objects/Func.h"
 #include "objects/NativeFunc.h"
 #include "objects/ObjectArgs.h"
@@ -501,7 +502,8 @@ bool FindGlobalClass(const Char* name, size_t length, Object** cls, Object** pro
 // The getter of a nested class: `Outer.Inner` gives the class itself, so `Outer.Inner()` constructs an
 // instance instead of passing Outer to the class's Call.
 Status NestedClassGet(CallResult& result, ValueToken**, int) {
-    auto* cls = static_cast<IObject*>(static_cast<RoutineFunc*>(result.func)->Data());
+    auto* cls = static_cast<Object*>(static_cast<RoutineFunc*>(result.func)->Data());
+    BRM_TRY(EnsureClassInitialized(cls));
     cls->AddRef();
     result.value.SetObject(cls);
     return Status::Ok;
@@ -509,8 +511,10 @@ Status NestedClassGet(CallResult& result, ValueToken**, int) {
 
 // `Outer.Inner(args)`: constructs an Inner; the `this` of the member call (Outer) is not an argument.
 Status NestedClassCall(CallResult& result, ValueToken** params, int count) {
+    auto* object = static_cast<Object*>(static_cast<RoutineFunc*>(result.func)->Data());
+    BRM_TRY(EnsureClassInitialized(object));
     ValueToken cls;
-    cls.SetObject(static_cast<IObject*>(static_cast<RoutineFunc*>(result.func)->Data()));
+    cls.SetObject(object);
     return InvokeValueOrFail(result, InvokeCall, nullptr, cls, params + 1, count - 1);
 }
 
@@ -526,7 +530,7 @@ Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& state
         std::wstring call = L"Super.__Init()";
         st = ParseStatement(call.data(), call.size(), LineAction::Expression);
     }
-    if (st == Status::Ok) {
+    if (st == Status::Ok && !statements.empty()) {
         std::wstring text = statements;
         st = ParseStatement(text.data(), text.size(), LineAction::Expression);
     }
@@ -749,7 +753,15 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
         BRM_TRY(outer->DefineMethod(name.c_str(), call));
         BRM_TRY(RefreshAccessorShape(outer, name.c_str()));
     }
+    if (!RegisterUninitializedClass(cls, holder)) return ReportLoadErrorMsg(Msg::OutOfMemory);
+    if (holder) {
+        // Reaching the definition initialises the class if nothing used it before.
+        Char* args[1] = {fullName.data()};
+        BRM_TRY(AddLine(LineAction::Expression, args, 1, nullptr, true));
+    }
     s_classes.push_back({cls, proto, fullName, OpenBlockLine(), std::wstring(), std::wstring(), baseName});
+    // The base class initialises first.
+    if (!baseName.empty()) s_classes.back().staticInit = baseName;
     if (!braceHere) s_classBraceExpected = true;
     return Status::Ok;
 }
@@ -785,20 +797,18 @@ Status EndClass() {
     ClassFrame frame = s_classes.back();
     Status st = Status::Ok;
     if (!frame.instanceInit.empty()) st = AddInitMethod(frame, false, frame.instanceInit);
-    if (st == Status::Ok && !frame.staticInit.empty()) st = AddInitMethod(frame, true, frame.staticInit);
+    if (st == Status::Ok) st = AddInitMethod(frame, true, frame.staticInit);
     // Declarations without an initialiser leave no property behind.
     for (Object* target : {frame.cls, frame.proto})
         for (int k = target->OwnPropCount() - 1; k >= 0; --k)
             if (target->OwnPropAt(k).kind == PropKind::Missing) target->DeleteOwnProp(target->OwnPropAt(k).name);
     s_classes.pop_back();
     if (st != Status::Ok) return st;
-    if (!frame.staticInit.empty()) {
-        // Static variables are initialised where the class stands in the script.
-        std::wstring call = frame.fullName + L".__Init()";
-        if (s_classes.empty()) return ParseStatement(call.data(), call.size(), LineAction::Expression);
+    if (!s_classes.empty()) {
+        // Initialising the outer class initialises this one.
         ClassFrame& outer = s_classes.back();
         if (!outer.staticInit.empty()) outer.staticInit += L", ";
-        outer.staticInit += call;
+        outer.staticInit += frame.fullName;
     }
     return Status::Ok;
 }

@@ -11,6 +11,7 @@
 #include "loader/ScriptReader.h"
 #include "loader/SourceFiles.h"
 #include "objects/BuiltInVars.h"
+#include "objects/ClassInit.h"
 #include "expr/Conversions.h"
 #include "startup/ScriptHost.h"
 #include "startup/TruePath.h"
@@ -276,6 +277,7 @@ LoadResult LoadScript() {
     if (CompileScript() != Status::Ok) return LoadResult::Failed;
     SetWorkingDir(g_script.scriptDir);
     if (AppendExitAndLink() != Status::Ok) return LoadResult::Failed;
+    ArmClassHolders();
     g_script.loadFinished = true;
     return g_script.validateOnly ? LoadResult::ValidatedOnly : LoadResult::Loaded;
 }
