@@ -375,14 +375,14 @@ BuiltInFunc* s_funcObjects[kFunctionCount];
 
 }  // namespace
 
-Status BuiltInFunc::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken,
-                                 ValueToken** params, int paramCount) {
-    if (!name && (flags & InvokeKindMask) == InvokeCall)
-        return CallFunctionObject(this, result, params, paramCount);
-    return IObject::InvokeMember(result, flags, name, thisToken, params, paramCount);
-}
+BuiltInFunc::BuiltInFunc(const BuiltInFuncDef* d)
+    : NativeFunc(d->name, d->minParams, d->maxParams == kVariadic ? d->minParams : d->maxParams,
+                 d->maxParams == kVariadic),
+      def(d) {}
 
-IObject* BuiltInFunc::GetBase() { return BuiltInPrototype(ClassId::Func); }
+Status BuiltInFunc::Call(CallResult& result, ValueToken** params, int count) {
+    return CallFunctionObject(this, result, params, count);
+}
 
 bool BuiltInFunc::IsOutputParam(int zeroBasedIndex) const {
     for (int i = 0; i < kMaxOutputParams && def->outputParams[i]; ++i)
@@ -409,8 +409,8 @@ BuiltInFunc* GetBuiltInFunc(const BuiltInFuncDef* def) {
 }
 
 BuiltInFunc* IsSetFunc() {
-    static BuiltInFunc s_isSet(&kIsSetDef);
-    return &s_isSet;
+    static BuiltInFunc* s_isSet = new (PoolAlloc(sizeof(BuiltInFunc))) BuiltInFunc(&kIsSetDef);
+    return s_isSet;
 }
 
 bool BuiltInFuncTableIsSorted() { return TableSorted(); }

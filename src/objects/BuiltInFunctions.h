@@ -6,6 +6,7 @@
 #include "base/SortedTable.h"
 #include "expr/ValueToken.h"
 #include "objects/IObject.h"
+#include "objects/NativeFunc.h"
 
 namespace brm {
 
@@ -28,23 +29,15 @@ struct BuiltInFuncDef {
     uint8_t outputParams[kMaxOutputParams];  // 1-based parameter numbers; 0 ends the list
 };
 
-// The function object of a table row. Created once per row (never freed); a global constant holds it.
-struct BuiltInFunc final : IObject {
-    const BuiltInFuncDef* def;
+// The function object of a table row. Created once per row from the pool (never freed); a global constant
+// holds it. Its members (Name, MinParams, Bind, ...) come from Func.Prototype like every function's.
+class BuiltInFunc final : public NativeFunc {
+public:
+    explicit BuiltInFunc(const BuiltInFuncDef* d);
+    const BuiltInFuncDef* const def;
 
-    explicit BuiltInFunc(const BuiltInFuncDef* d) : def(d) {}
-    uint32_t AddRef() override { return 1; }   // lives for the whole run
-    uint32_t Release() override { return 1; }
-    const Char* TypeName() override { return L"Func"; }
-    // A call of the default member runs the function; other members come from Func.Prototype.
-    Status InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken, ValueToken** params,
-                        int paramCount) override;
-    IObject* GetBase() override;
-
-    const Char* Name() const { return def->name; }
-    int MinParams() const { return def->minParams; }
-    int MaxParams() const { return def->maxParams == kVariadic ? def->minParams : def->maxParams; }
-    bool IsVariadic() const { return def->maxParams == kVariadic; }
+    Status Call(CallResult& result, ValueToken** params, int count) override;
+    bool ArgIsByRef(int index) const override { return IsOutputParam(index); }
     bool IsOutputParam(int zeroBasedIndex) const;
 };
 

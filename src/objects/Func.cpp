@@ -13,6 +13,7 @@
 #include "loader/ScriptLine.h"
 #include "objects/Array.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/NativeClass.h"
 #include "objects/Object.h"
 #include "objects/VarRef.h"
 #include "startup/ScriptHost.h"
@@ -360,18 +361,12 @@ namespace brm {
 namespace {
 Status FuncMemberRoutine(IObject* self, CallResult& result, int identity, int invokeKind, ValueToken** params,
                          int paramCount);
-int FindFuncMember(const Char* name, int kind);
 }  // namespace
 
 Status Func::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken, ValueToken** params,
                           int paramCount) {
     const int kind = flags & InvokeKindMask;
     if (!name && kind == InvokeCall) return Call(result, params, paramCount);
-    // The members every function has are answered here, before the prototype chain is searched.
-    if (name && !(flags & InvokeSuper)) {
-        int identity = FindFuncMember(name, kind);
-        if (identity >= 0) return FuncMemberRoutine(this, result, identity, kind, params, paramCount);
-    }
     return Object::InvokeMember(result, flags, name, thisToken, params, paramCount);
 }
 
@@ -589,21 +584,12 @@ const ObjectMemberDef kFuncMembers[] = {
     {L"Name", FuncMemberRoutine, MemberName, MemberKind::ReadOnlyProperty, 0, 0},
 };
 
-int FindFuncMember(const Char* name, int kind) {
-    for (const ObjectMemberDef& row : kFuncMembers) {
-        if (_wcsicmp(row.name, name) != 0) continue;
-        bool method = row.kind == MemberKind::Method;
-        if (method ? kind == InvokeCall : kind == InvokeGet) return row.identity;
-        return -1;
-    }
-    return -1;
-}
 
 }  // namespace
 
 void RegisterFuncClass() {
-    // The members are answered by Func::InvokeMember directly; binding them to Func.Prototype as native
-    // members waits for the class tree to release them safely at exit.
+    constexpr int count = static_cast<int>(sizeof(kFuncMembers) / sizeof(kFuncMembers[0]));
+    RegisterNativeClass(ClassId::Func, {kFuncMembers, count, nullptr});
 }
 
 Status BifObjBindMethod(CallResult& result, ValueToken** params, int paramCount) {
