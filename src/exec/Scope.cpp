@@ -19,6 +19,15 @@ UserFunc* s_bindScope = nullptr;
 
 inline bool IsFunctionBodyLine(const ScriptLine* p) { return p->action == LineAction::BlockBegin && p->attribute; }
 
+// A variable that holds a nested function of o which is not static: it may hold a new Closure at every
+// call of o, so functions nested in o reach it through capture like any local.
+bool IsClosureHolder(const UserFunc* o, const Var* v) {
+    if (v->m_type != VarTypeConstant) return false;
+    for (int32_t i = 0; i < o->nestedCount; ++i)
+        if (o->nested[i].holder == v) return !o->nested[i].func->isStatic;
+    return false;
+}
+
 // The variable `name` of an enclosing function as func sees it: a static, a declared global or a nested
 // function directly; a local through capture (func gets a local that stands for it while it runs through its
 // closure). Null when no enclosing function has the name, or after reporting a failure (*failed).
@@ -31,7 +40,7 @@ Var* FindOuter(UserFunc* func, const Char* name, size_t length, bool* failed) {
         if (!v) return nullptr;
     }
     bool plainLocal = (v->m_scope & VarScopeLocal) && !(v->m_scope & VarScopeStatic);
-    if (!plainLocal) return v;
+    if (!plainLocal && !IsClosureHolder(o, v)) return v;
     if (func->isStatic || func->defaultScope == 0x41) return nullptr;  // such functions capture nothing
     int32_t index = o->Capture(v);
     Var* local = index < 0 ? nullptr : AddFuncVar(func, name, length, VarScopeLocal);

@@ -77,14 +77,22 @@ ArgCopies s_argCopies;
 
 inline bool IsMissingArg(const ValueToken* t) { return t->symbol == SymMissing; }
 
-Status BindByRef(Var* param, ValueToken* arg, int shownIndex) {
+// outlives: the parameter may outlive the call (a closure captured it), so it must hold a VarRef rather
+// than point straight at the caller's variable.
+Status BindByRef(Var* param, ValueToken* arg, int shownIndex, bool outlives = false) {
     IObject* object = nullptr;
     if (arg->symbol == SymObject) object = arg->object;
     else if (arg->symbol == SymVariable && arg->var->IsObject()) object = arg->var->Object();
     if (arg->symbol == SymVariable && arg->varUsage >= 3 && !object) {
         Var* target = arg->var->Target();
         if (target->m_type != VarTypeNormal) return target->RaiseReadOnly(VarAction::TakeReference);
-        param->SetAlias(target, nullptr);
+        if (!outlives) {
+            param->SetAlias(target, nullptr);
+            return Status::Ok;
+        }
+        VarRef* ref = arg->var->MakeRef();
+        if (!ref) return Status::Fail;
+        param->SetAlias(&ref->Body(), ref);  // takes the new reference
         return Status::Ok;
     }
     auto* ref = dynamic_cast<VarRef*>(object);
@@ -163,7 +171,9 @@ void UserFunc::Finish() {
     // others get a Closure per call, kept in a local.
     for (int32_t i = 0; i < nestedCount; ++i) {
         NestedFunc& n = nested[i];
-        if (n.func->NeedsClosure()) {
+        if (n.func->NeedsClosure() || (n.holder->m_scope & kVarScopeCaptured)) {
+            // Filled at every call: with a new Closure, or with the function itself when other nested
+            // functions reach it through the shared record.
             n.holder->m_scope &= static_cast<uint8_t>(~VarScopeStatic);
             AddLocal(n.holder);
         } else {
@@ -244,14 +254,24 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
     }
     for (int32_t i = 0; i < nestedCount && st == Status::Ok; ++i) {
         NestedFunc& n = nested[i];
-        if (!n.func->NeedsClosure()) continue;
-        Closure* c = Closure::Create(n.func, callVars);
+        if (!n.func->NeedsClosure()) {
+            if (!(n.holder->m_scope & kVarScopeCaptured)) continue;
+            Var* store = n.holder->Target();
+            n.func->AddRef();
+            store->m_object = n.func;
+            store->m_attrib = (store->m_attrib & VarAttribAssigned) | VarAttribObject | VarAttribNotNumeric;
+            continue;
+        }
+        // A closure that nested functions refer to by name (itself included) lives in the shared record.
+        const bool shared = (n.holder->m_scope & kVarScopeCaptured) && n.holder->m_type == VarTypeAlias;
+        Closure* c = Closure::Create(n.func, callVars, shared);
         if (!c) {
             st = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
             break;
         }
-        n.holder->m_object = c;  // the holder takes the new reference; the clean-up below releases it
-        n.holder->m_attrib = (n.holder->m_attrib & VarAttribAssigned) | VarAttribObject | VarAttribNotNumeric;
+        Var* store = shared ? n.holder->Target() : n.holder;
+        store->m_object = c;  // the variable takes the new reference; the clean-up below releases it
+        store->m_attrib = (store->m_attrib & VarAttribAssigned) | VarAttribObject | VarAttribNotNumeric;
     }
     bool pendingDefaults = false;
     const int shownBase = hasHiddenThis ? 1 : 0;
@@ -271,7 +291,9 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
             }
             continue;
         }
-        if (p.byRef) st = BindByRef(v, args[i], i - shownBase);
+        if (p.byRef && v->m_type == VarTypeAlias && (v->m_scope & kVarScopeCaptured))
+            st = BindByRef(v->m_aliasFor, args[i], i - shownBase, true);  // closures share the reference
+        else if (p.byRef) st = BindByRef(v, args[i], i - shownBase);
         else st = v->Assign(*args[i]);
     }
     if (st == Status::Ok && m_isVariadic && paramList[m_maxParams].var) {
@@ -389,25 +411,50 @@ CapturedVars* CapturedVars::Create(int32_t count, CapturedVars* outer) {
 
 void CapturedVars::Release() {
     if (--refCount > 0) return;
-    refCount = 1;  // releasing the values may run code that takes and drops a reference again
+    DestroyIfUnreferenced();
+}
+
+void CapturedVars::DestroyIfUnreferenced() {
+    if (refCount != 0) return;
+    // A closure kept in one of these variables counts its variable as one reference; any more come from
+    // elsewhere and keep the record alive.
+    for (int32_t i = 0; i < count; ++i) {
+        const Var& v = vars[i];
+        if (!(v.m_attrib & VarAttribObject) || v.m_type == VarTypeAlias) continue;
+        auto* c = dynamic_cast<Closure*>(v.m_object);
+        if (c && c->IsStoredIn(this) && c->RefCount() > 1) return;
+    }
+    refCount = -1;  // releasing the values may run code that reaches this record again
     for (int32_t i = 0; i < count; ++i) vars[i].Free(VarFreeMemory | VarFreeDropAlias);
     if (outer) outer->Release();
     free(this);
 }
 
-Closure* Closure::Create(UserFunc* func, CapturedVars* vars) {
-    Closure* c = new (std::nothrow) Closure(func, vars);
+Closure* Closure::Create(UserFunc* func, CapturedVars* vars, bool selfStored) {
+    Closure* c = new (std::nothrow) Closure(func, vars, selfStored);
     if (c && BuiltInPrototype(ClassId::Closure)) c->SetBaseUnchecked(BuiltInPrototype(ClassId::Closure));
     return c;
 }
 
-Closure::Closure(UserFunc* func, CapturedVars* vars)
-    : Func(func->Name(), func->MinParams(), func->MaxParams(), func->IsVariadic()), m_func(func), m_vars(vars) {
-    if (m_vars) m_vars->AddRef();
+Closure::Closure(UserFunc* func, CapturedVars* vars, bool selfStored)
+    : Func(func->Name(), func->MinParams(), func->MaxParams(), func->IsVariadic()),
+      m_func(func),
+      m_vars(vars),
+      m_selfStored(selfStored) {
+    if (m_vars && !m_selfStored) m_vars->AddRef();
 }
 
 Closure::~Closure() {
-    if (m_vars) m_vars->Release();
+    if (m_vars && !m_selfStored) m_vars->Release();
+}
+
+uint32_t Closure::Release() {
+    if (!m_selfStored || m_refCount != 2) return Func::Release();
+    // Only the variable of the record keeps this closure now: the record may be garbage.
+    --m_refCount;
+    CapturedVars* vars = m_vars;
+    if (vars->refCount == 0) vars->DestroyIfUnreferenced();  // may destroy this closure
+    return 1;
 }
 
 

@@ -89,6 +89,9 @@ struct CapturedVars {
     static CapturedVars* Create(int32_t count, CapturedVars* outer);  // null when out of memory
     void AddRef() { ++refCount; }
     void Release();
+    // Destroys the record when nothing holds it any more: no running call, no closure holding a counted
+    // reference, and no closure kept in one of its own variables referenced from elsewhere.
+    void DestroyIfUnreferenced();
 };
 
 // A local of a nested function that stands for a captured local of the enclosing function.
@@ -167,8 +170,12 @@ protected:
 // A nested function bound to the variables of one call of its enclosing function.
 class Closure final : public Func {
 public:
-    // A new reference, or null when out of memory (nothing raised).
-    static Closure* Create(UserFunc* func, CapturedVars* vars);
+    // A new reference, or null when out of memory (nothing raised). selfStored: the closure is kept in one of
+    // the variables of vars itself; it then holds no counted reference to the record, which breaks the
+    // cycle record -> variable -> closure -> record.
+    static Closure* Create(UserFunc* func, CapturedVars* vars, bool selfStored = false);
+    uint32_t Release() override;
+    bool IsStoredIn(const CapturedVars* vars) const { return m_selfStored && m_vars == vars; }
 
     const Char* TypeName() override { return L"Closure"; }
     bool IsBuiltIn() const override { return false; }
@@ -176,11 +183,12 @@ public:
     Status Call(CallResult& result, ValueToken** params, int count) override;
 
 private:
-    Closure(UserFunc* func, CapturedVars* vars);
+    Closure(UserFunc* func, CapturedVars* vars, bool selfStored);
     ~Closure() override;
 
     UserFunc* m_func;
-    CapturedVars* m_vars;  // counted
+    CapturedVars* m_vars;  // counted unless m_selfStored
+    bool m_selfStored;
 };
 
 // A function with some arguments fixed in advance (Bind, ObjBindMethod). Omitted bound arguments are
