@@ -14,6 +14,10 @@
     X(InvalidMemory, L"Invalid memory read/write.")                                                  \
     X(RecursionLimit, L"Function recursion limit exceeded.")                                         \
     X(SystemException, L"System exception 0x%X.")                                                    \
+    /* main window and standard menu commands */                                                    \
+    X(ReloadFailed, L"The script could not be reloaded.")                                            \
+    X(CompanionLaunchFailed, L"Could not launch %s")                                                 \
+    X(EditScriptFailed, L"Could not open script.")                                                   \
     /* script source */                                                                              \
     X(FileCannotBeOpened, L"%s file \"%s\" cannot be opened.")                                       \
     X(TooManyIncludes, L"Too many includes.")                                                        \
@@ -120,6 +124,8 @@
     X(TooManyParams, L"Too many parameters passed to function.")                                     \
     X(MissingRequiredParam, L"Missing a required parameter.")                                        \
     X(NeverAssigned, L"This %s appears to never be assigned a value.")                               \
+    X(LocalSameAsGlobal, L"This local variable has the same name as a global variable.")             \
+    X(InFunction, L"%s  (in function %s)")                                                           \
     X(NotAvailableYet, L"%s is not available yet.")                            \
     X(DivideByZero, L"Divide by zero.")                                                              \
     X(ErrorEvaluating, L"Error evaluating expression.")                                              \

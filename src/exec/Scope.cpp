@@ -7,6 +7,7 @@
 #include "exec/GlobalVars.h"
 #include "expr/Var.h"
 #include "loader/BlockLinker.h"
+#include "loader/Directives.h"
 #include "loader/LoadError.h"
 #include "objects/Func.h"
 #include "startup/ScriptHost.h"
@@ -84,6 +85,7 @@ Var* AddFuncVar(UserFunc* func, const Char* name, size_t length, uint8_t scope) 
         return nullptr;
     }
     Var* var = new (memory) Var(permanent, scope);
+    if (scope & VarScopeParam) var->m_attrib |= VarAttribAssigned;  // every call gives it a value
     if (!func->vars.Insert(var, position) || (!(scope & VarScopeStatic) && !func->AddLocal(var))) {
         (void)ReportLoadErrorMsg(Msg::OutOfMemory);
         return nullptr;
@@ -102,7 +104,15 @@ Var* FindOrAddVar(const Char* name, size_t length, VarUse use) {
     Var* global = FindGlobal(name, length, BuiltIns::Materialise);
     if (global && (use == VarUse::Read || global->IsVirtual())) return global;
     uint8_t scope = func->defaultScope == 0x62 ? VarScopeLocal | VarScopeStatic : VarScopeLocal;
-    return AddFuncVar(func, name, length, scope);
+    Var* local = AddFuncVar(func, name, length, scope);
+    if (local && global && g_directives.warnLocalSameAsGlobal != WarnMode::Off) {
+        Char extra[600];
+        FormatMessageText(extra, sizeof(extra) / sizeof(extra[0]), MessageText(Msg::InFunction), local->m_name,
+                          func->Name());
+        EmitWarning(g_directives.warnLocalSameAsGlobal, g_script.loadFileIndex, g_script.loadLineNumber,
+                    MessageText(Msg::LocalSameAsGlobal), extra);
+    }
+    return local;
 }
 
 Status DeclareDefaultScope(DeclKind kind, const Char* lineText) {

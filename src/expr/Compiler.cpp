@@ -10,6 +10,7 @@
 #include "expr/Conversions.h"
 #include "expr/Tokenizer.h"
 #include "expr/Var.h"
+#include "loader/Directives.h"
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/ClassInit.h"
@@ -665,6 +666,15 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
         if (IsOperand(s)) {
             if (s == SymVariable && t.var) {
                 Var* v = t.var;
+                if (t.varUsage == VarUsageRead && v->m_type == VarTypeNormal &&
+                    (v->m_attrib & (VarAttribUnset | VarAttribAssigned | VarAttribWarned)) == VarAttribUnset) {
+                    // Once per variable: a name that nothing ever assigns is most likely misspelt.
+                    v->m_attrib |= VarAttribWarned;
+                    Char text[128];
+                    FormatMessageText(text, sizeof(text) / sizeof(text[0]), MessageText(Msg::NeverAssigned),
+                                      VarKindName(*v));
+                    EmitWarning(g_directives.warnVarUnset, line.fileIndex, line.lineNumber, text, v->m_name);
+                }
                 if (t.varUsage == VarUsageReference && (v->IsVirtual() || v->IsConstant()))
                     return ReportLoadErrorF(e.positions[i], Msg::CannotDo, VarKindName(*v->Target()), L"have its reference taken");
                 if ((t.varUsage == VarUsageAssignTarget || t.varUsage == VarUsageOutputOnly) && v->IsReadOnly())
