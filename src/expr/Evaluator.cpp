@@ -83,6 +83,14 @@ inline double AsDouble(const ValueToken& n) {
 Status ErrorEvaluating() { return RaiseMsg(ErrorClass::Error, Msg::ErrorEvaluating); }
 Status DivideByZero() { return RaiseMsg(ErrorClass::ZeroDivisionError, Msg::DivideByZero); }
 
+// An operator that raised marks its result, so that an error the user chose to continue still ends the
+// evaluation: the whole expression's value is then the empty string.
+inline Status Raised(ValueToken& r, Status s) {
+    r.symbol = SymEnd;
+    return s;
+}
+inline bool WasRaised(const ValueToken& r) { return r.symbol == SymEnd; }
+
 // Case-insensitive for A-Z only, stopping at the first NUL as the C library's comparison does.
 bool EqualFoldAZ(const Char* a, const Char* b) {
     for (;; ++a, ++b) {
@@ -116,19 +124,19 @@ Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
     case SymMultiply: r.SetInteger(static_cast<int64_t>(ua * ub)); break;
     case SymFloorDivide:
         if (b == 0)
-            return DivideByZero();
+            return Raised(r, DivideByZero());
         // INT64_MIN / -1 traps on x86: negate through unsigned instead.
         r.SetInteger(b == -1 ? static_cast<int64_t>(0 - ua) : a / b);
         break;
     case SymPower:
         if (b < 0) {
             if (a == 0)
-                return DivideByZero();
+                return Raised(r, DivideByZero());
             double m = std::pow(std::fabs(static_cast<double>(a)), static_cast<double>(b));
             r.SetFloat(a < 0 && (b & 1) ? -m : m);
         } else if (b == 0) {
             if (a == 0)
-                return ErrorEvaluating();
+                return Raised(r, ErrorEvaluating());
             r.SetInteger(1);
         } else {
             r.SetInteger(IntPower(a, b));
@@ -141,7 +149,7 @@ Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
     case SymShiftRight:
     case SymShiftRightLogical:
         if (b < 0 || b > 63)
-            return ErrorEvaluating();
+            return Raised(r, ErrorEvaluating());
         if (op == SymShiftLeft)
             r.SetInteger(static_cast<int64_t>(ua << b));
         else if (op == SymShiftRight)
@@ -155,7 +163,7 @@ Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
     case SymGreater: r.SetInteger(a > b); break;
     case SymLessOrEqual: r.SetInteger(a <= b); break;
     case SymGreaterOrEqual: r.SetInteger(a >= b); break;
-    default: return ErrorEvaluating();
+    default: return Raised(r, ErrorEvaluating());
     }
     return Status::Ok;
 }
@@ -168,17 +176,17 @@ Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
     case SymMultiply: r.SetFloat(a * b); break;
     case SymDivide:
         if (b == 0.0)
-            return DivideByZero();
+            return Raised(r, DivideByZero());
         r.SetFloat(a / b);
         break;
     case SymPower:
         if (a == 0.0 && b < 0)
-            return DivideByZero();
+            return Raised(r, DivideByZero());
         if (a == 0.0 && b == 0.0)
-            return ErrorEvaluating();
+            return Raised(r, ErrorEvaluating());
         if (a < 0) {
             if (std::floor(b) != b)
-                return ErrorEvaluating();
+                return Raised(r, ErrorEvaluating());
             double m = std::pow(-a, b);
             r.SetFloat(std::fmod(b, 2.0) != 0.0 ? -m : m);
         } else {
@@ -191,7 +199,7 @@ Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
     case SymGreater: r.SetInteger(a > b); break;
     case SymLessOrEqual: r.SetInteger(a <= b); break;
     case SymGreaterOrEqual: r.SetInteger(a >= b); break;
-    default: return ErrorEvaluating();
+    default: return Raised(r, ErrorEvaluating());
     }
     return Status::Ok;
 }
@@ -205,7 +213,7 @@ inline bool IsIntegerOnly(uint32_t op) {
 // Every binary operator but concatenation, `is` and the assignments' own work.
 Status BinaryOp(uint32_t op, const ValueToken* left, const ValueToken* right, ValueToken& r) {
     if (IsMissing(left) || IsMissing(right))
-        return ErrorEvaluating();
+        return Raised(r, ErrorEvaluating());
     if (IsEquality(op)) {
         IObject* lo = ObjectOf(left);
         IObject* ro = ObjectOf(right);
@@ -346,7 +354,7 @@ inline Status ConcatText(const ValueToken* t, Char* buffer, const Char*& text, i
 
 Status IncDecValue(const ValueToken* operand, ValueToken& old) {
     if (!GetNumber(operand, old))
-        return RaiseTypeError(L"Number", *operand);
+        return Raised(old, RaiseTypeError(L"Number", *operand));
     return Status::Ok;
 }
 
@@ -580,6 +588,8 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                 Var* var = operand->var;
                 ValueToken old;
                 BRM_STOP(IncDecValue(operand, old));
+                if (WasRaised(old))
+                    BRM_FAIL(Status::Ok);
                 int step = (sym == SymPreIncrement || sym == SymPostIncrement) ? 1 : -1;
                 if (old.symbol == SymInteger)
                     BRM_STOP(var->AssignInteger(static_cast<int64_t>(static_cast<uint64_t>(old.valueInt64) + static_cast<uint64_t>(step))));
@@ -661,6 +671,8 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                         var->ToToken(current);
                         BRM_STOP(BinaryOp(op, &current, right, value));
                     }
+                    if (WasRaised(value))
+                        BRM_FAIL(Status::Ok);
                     BRM_STOP(var->Assign(value));
                 }
                 if (var->Target()->m_type == VarTypeNormal) {
@@ -701,6 +713,8 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             } else {
                 BRM_STOP(BinaryOp(sym, left, right, *slot));
             }
+            if (WasRaised(*slot))
+                BRM_FAIL(Status::Ok);
             stack[sp - 1] = slot;
             continue;
         }
@@ -921,6 +935,13 @@ stop:
             out->value.SetString(L"", 0);
         if (truth)
             *truth = false;
+        if (want == Want::Assign) {
+            if (Var* target = ArgVar(m_line.args[0])) {
+                ValueToken empty;
+                empty.SetString(L"", 0);
+                status = target->Assign(empty);
+            }
+        }
     }
     return status;
 }

@@ -7,6 +7,7 @@
 #include "loader/ScriptLine.h"
 #include "loader/SourceFiles.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Func.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -79,6 +80,12 @@ Status GetTickCount(CallResult& result, const Char*) {
     return Status::Ok;
 }
 
+// The running function's name (a method's full dotted name); "" at the top level.
+Status GetThisFunc(CallResult& result, const Char*) {
+    result.value.SetString(g_runningFunc ? g_runningFunc->Name() : L"", -1);
+    return Status::Ok;
+}
+
 // Names without "A_", sorted with the A-to-Z fold.
 constexpr BuiltInVarDef kVars[] = {
     {L"BrmPath", {GetBrmPath, nullptr}},
@@ -108,6 +115,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"ScriptName", {GetScriptName, nullptr}},
     {L"Space", {GetSpace, nullptr}},
     {L"Tab", {GetTab, nullptr}},
+    {L"ThisFunc", {GetThisFunc, nullptr}},
     {L"TickCount", {GetTickCount, nullptr}},
     {L"WorkingDir", {GetWorkingDir, nullptr}},
 };
