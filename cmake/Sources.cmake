@@ -46,6 +46,7 @@ set(BRM_SOURCES
   src/objects/BuiltInFunctions.cpp
   src/objects/BuiltInVars.cpp
   src/objects/ClassInit.cpp
+  src/objects/Dispatch.cpp
   src/objects/Enumerator.cpp
   src/objects/ErrorObjects.cpp
   src/objects/Func.cpp

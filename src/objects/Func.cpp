@@ -448,7 +448,7 @@ Closure::~Closure() {
     if (m_vars && !m_selfStored) m_vars->Release();
 }
 
-uint32_t Closure::Release() {
+ULONG STDMETHODCALLTYPE Closure::Release() {
     if (!m_selfStored || m_refCount != 2) return Func::Release();
     // Only the variable of the record keeps this closure now: the record may be garbage.
     --m_refCount;

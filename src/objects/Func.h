@@ -174,7 +174,7 @@ public:
     // the variables of vars itself; it then holds no counted reference to the record, which breaks the
     // cycle record -> variable -> closure -> record.
     static Closure* Create(UserFunc* func, CapturedVars* vars, bool selfStored = false);
-    uint32_t Release() override;
+    ULONG STDMETHODCALLTYPE Release() override;
     bool IsStoredIn(const CapturedVars* vars) const { return m_selfStored && m_vars == vars; }
 
     const Char* TypeName() override { return L"Closure"; }

@@ -1,14 +1,15 @@
 // The minimal object interface the value model needs: intrusive, non-atomic reference counting.
 // Member invocation arrives with the object core.
 #pragma once
+#include <oaidl.h>
 #include <cstdint>
 #include "expr/ValueToken.h"
 
 namespace brm {
 
-struct IObject {
-    virtual uint32_t AddRef() = 0;
-    virtual uint32_t Release() = 0;
+// Every script object is also a COM IDispatch, so that COM clients can call it (QueryInterface, AddRef,
+// Release, GetTypeInfoCount, GetTypeInfo, GetIDsOfNames and Invoke come first in the table).
+struct IObject : public IDispatch {
     virtual const Char* TypeName() = 0;
 
     // The invoke protocol (objects/Object.h lists the flags): get, set or call the member `name` (null: the
@@ -24,6 +25,10 @@ struct IObject {
 protected:
     ~IObject() = default;  // destroyed only through Release
 };
+
+// The interface identifier that only the program itself asks for: QueryInterface with this very constant
+// tells whether a COM pointer is one of the program's own objects.
+extern const IID IID_IObject;
 
 // Owning pointer: one reference per holder. A raw IObject* is a borrow.
 template <class T>

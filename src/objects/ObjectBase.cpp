@@ -3,7 +3,7 @@
 
 namespace brm {
 
-uint32_t ObjectBase::Release() {
+ULONG STDMETHODCALLTYPE ObjectBase::Release() {
     if (m_refCount > 1)
         return --m_refCount;
     // Keep the count at 1 while Delete runs so that code it calls can take and drop a temporary

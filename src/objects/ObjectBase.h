@@ -11,8 +11,16 @@ public:
     ObjectBase(const ObjectBase&) = delete;
     ObjectBase& operator=(const ObjectBase&) = delete;
 
-    uint32_t AddRef() override { return ++m_refCount; }
-    uint32_t Release() override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refCount; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    // The COM face of every script object (objects/Dispatch.cpp).
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
     const Char* TypeName() override;  // "Object"; derived classes name themselves
 
     uint32_t RefCount() const { return m_refCount; }
