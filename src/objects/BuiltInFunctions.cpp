@@ -10,6 +10,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "objects/Func.h"
 #include "objects/Object.h"
 
 namespace brm {
@@ -340,6 +341,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Min", MinMax, 1, kVariadic, 0, {}},
     {L"Mod", Mod, 2, 2, 0, {}},
     {L"ObjAddRef", BifObjAddRef, 1, 1, 0, {}},
+    {L"ObjBindMethod", BifObjBindMethod, 1, kVariadic, 0, {}},
     {L"ObjFromPtr", BifObjPtr, 1, 1, 2, {}},
     {L"ObjFromPtrAddRef", BifObjPtr, 1, 1, 3, {}},
     {L"ObjGetBase", BifObjBase, 1, 1, 0, {}},
