@@ -14,6 +14,7 @@
 #include "loader/LoadError.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/ClassInit.h"
+#include "objects/Func.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -735,6 +736,17 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                 }
                 if (!site->func)
                     site->builtIn = bif;
+            } else if (auto* fn = dynamic_cast<Func*>(known)) {
+                // A script function named directly: its parameter counts are known now.
+                bool variadicCall = site->flags & CallVariadic;
+                int given = variadicCall ? n - 1 : n;
+                if (given < fn->MinParams() && !variadicCall)
+                    return ReportLoadErrorMsg(Msg::TooFewParams, e.positions[i]);
+                if (given > fn->MaxParams() && !fn->IsVariadic())
+                    return ReportLoadErrorMsg(Msg::TooManyParams, e.positions[i]);
+                for (int k = 0; k < n && k < fn->MinParams(); ++k)
+                    if (e.tokens[args[k]].symbol == SymMissing)
+                        return ReportLoadErrorMsg(Msg::MissingRequiredParam, e.positions[i]);
             }
             stack.resize(stack.size() - n);
             if (site->flags & CallDynamicName)
