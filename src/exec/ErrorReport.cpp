@@ -33,6 +33,10 @@ constexpr COLORREF kHeadingColour = RGB(153, 51, 0);
 constexpr COLORREF kHighlightColour = RGB(255, 255, 96);
 constexpr Char kEllipsis = 0x2026, kMarker = 0x25B6;
 
+// The buttons that run standard commands carry the menu bar's ids for them.
+static_assert(kErrorHelpId == kMenuUserManual && kErrorEditId == kMenuEditScript && kErrorReloadId == kMenuReload &&
+              kErrorExitAppId == kMenuExit);
+
 struct DialogState {
     ErrorKind kind;
     const ScriptLine* line;
@@ -138,6 +142,8 @@ const Char* ContinuationText(ErrorKind kind) {
     }
     if (g_thread && (g_thread->errorMode & ErrorModeInDelete)) return MessageText(Msg::ContinueDeleteReturns);
     if (g_script.loadFinished) return MessageText(Msg::ContinueThreadExits);
+    // A load failure of an instance started by a reload leaves the instance that started it running.
+    if (g_script.restart) return MessageText(Msg::ContinueNotReloaded);
     return MessageText(Msg::ContinueProgramExits);
 }
 
@@ -200,18 +206,6 @@ void FillReport(HWND edit, const DialogState& s) {
     }
     if (const Char* cont = ContinuationText(s.kind)) AppendText(edit, (s.line ? L"\n" : L"") + std::wstring(cont), &plain);
     SendMessageW(edit, EM_SETSEL, 0, 0);
-}
-
-void OpenInEditor(const std::wstring& file) {
-    if (file.empty() || file[0] == L'*') return;
-    HINSTANCE r = ShellExecuteW(nullptr, L"edit", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    if (reinterpret_cast<intptr_t>(r) <= 32)
-        ShellExecuteW(nullptr, L"open", L"notepad.exe", (L"\"" + file + L"\"").c_str(), nullptr, SW_SHOWNORMAL);
-}
-
-// The tray menu's command of the same id, on the main window when it exists.
-void RunTrayCommand(WORD id) {
-    if (g_mainWindow) SendMessageW(g_mainWindow, WM_COMMAND, id, 0);
 }
 
 void ArrangeButtons(HWND dlg, ErrorKind kind) {
@@ -284,7 +278,7 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         ShowScrollBar(edit, SB_HORZ, FALSE);
         FillReport(edit, *s);
         SendMessageW(edit, EM_SETEVENTMASK, 0, ENM_LINK | ENM_REQUESTRESIZE | ENM_KEYEVENTS);
-        bool embedded = s->line ? s->fileName.starts_with(L"*") : g_script.sourceKind == SourceKind::Resource;
+        bool embedded = s->fileName.starts_with(L"*") || (!s->line && g_script.sourceKind == SourceKind::Resource);
         if (embedded) EnableWindow(GetDlgItem(dlg, kErrorEditId), FALSE);
         ArrangeButtons(dlg, s->kind);
         SendMessageW(edit, EM_REQUESTRESIZE, 0, 0);
@@ -300,7 +294,7 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (hdr->code == EN_LINK) {
             auto* link = reinterpret_cast<ENLINK*>(lParam);
             if (link->msg != WM_LBUTTONUP) break;
-            OpenInEditor(s->fileName);
+            EditSourceFile(s->fileName);
             PostMessageW(dlg, WM_NEXTDLGCTL, 0, FALSE);
             return TRUE;
         }
@@ -321,20 +315,17 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
             EndDialog(dlg, LOWORD(wParam));
             return TRUE;
         case kErrorEditId:
-            if (s && s->line) OpenInEditor(s->fileName);
-            else RunTrayCommand(kErrorEditId);
+            if (s && s->line) EditSourceFile(s->fileName);
+            else RunMenuCommand(kErrorEditId);
             return TRUE;
         case kErrorHelpId:
-            RunTrayCommand(kErrorHelpId);
+        case kErrorExitAppId:
+            // Exit returns only when an OnExit callback cancelled it: the dialog then stays.
+            RunMenuCommand(LOWORD(wParam));
             return TRUE;
         case kErrorReloadId:
-            RunTrayCommand(kErrorReloadId);
+            RunMenuCommand(kErrorReloadId);
             EndDialog(dlg, kErrorAbortId);
-            return TRUE;
-        case kErrorExitAppId:
-            RunTrayCommand(kErrorExitAppId);
-            // Until the tray menu handles it, the command's effect is the exit itself.
-            ExitWithReason(ExitReason::Menu, g_script.exitCode);
             return TRUE;
         }
         break;

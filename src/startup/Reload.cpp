@@ -1,5 +1,6 @@
 // Reload: start the interpreter again on the same script with /restart, so the new instance closes
 // this one once it has loaded successfully (a failed load leaves this instance running).
+#include "startup/Reload.h"
 #include <shellapi.h>
 #include <string>
 #include "exec/Raise.h"
@@ -9,9 +10,9 @@
 
 namespace brm {
 
-Status BifReload(CallResult& result, ValueToken**, int) {
-    result.value.SetString(L"", 0);
-    if (g_script.sourceKind == SourceKind::StdIn) return Status::Ok;  // nothing to read the script from again
+bool LaunchRestart(DWORD& error) {
+    error = 0;
+    if (g_script.sourceKind == SourceKind::StdIn) return true;  // nothing to read the script from again
     std::wstring params;
     if (g_script.hasExtraInclude) params = L"/include \"" + g_script.extraInclude + L"\" ";
     params += L"/restart /script \"" + std::wstring(SourceFileName(0)) + L"\"";
@@ -22,7 +23,15 @@ Status BifReload(CallResult& result, ValueToken**, int) {
     info.lpParameters = params.c_str();
     info.lpDirectory = g_script.initialWorkingDir.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info)) return RaiseOSErrorCode(GetLastError());
+    if (ShellExecuteExW(&info)) return true;
+    error = GetLastError();
+    return false;
+}
+
+Status BifReload(CallResult& result, ValueToken**, int) {
+    result.value.SetString(L"", 0);
+    DWORD error;
+    if (!LaunchRestart(error)) return RaiseOSErrorCode(error);
     return Status::Ok;
 }
 
