@@ -792,14 +792,46 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                 n = n - 1 + static_cast<int>(items);
             }
             BuiltInFunc* bif = site->builtIn;
-            IObject* callee = nullptr;  // a function object other than a classic built-in
+            IObject* callee = nullptr;  // a function object, other than a classic built-in the compiler bound
             if (!bif && !name && (site->flags & CallKindMask) == CallInvoke && !(target && target->symbol == SymSuper)) {
-                IObject* object = func ? func : ObjectOf(target);
-                if (!object)
+                callee = func ? func : ObjectOf(target);
+                if (!callee)
                     BRM_FAIL(MemberError(target, site, nullptr));
-                bif = dynamic_cast<BuiltInFunc*>(object);
-                if (!bif)
-                    callee = object;
+            }
+            if (!bif && !callee && name && !n && target && (site->flags & CallKindMask) == CallGet) {
+                // A number or an object read from a plain object's own table needs none of the invoke
+                // protocol: no code can run, so the value is simply taken (an object with a reference).
+                IObject* object = ObjectOf(target);
+                if (object && &typeid(*object) == &typeid(Object)) {
+                    const Property* p = static_cast<Object*>(object)->FindOwnProp(name);
+                    if (p && (p->kind == PropKind::Integer || p->kind == PropKind::Float || p->kind == PropKind::Object)) {
+                        p->ToToken(*slot);
+                        slot->extra = 0;
+                        if (p->kind == PropKind::Object) {
+                            slot->object->AddRef();
+                            temps[tempCount++] = Temp{nullptr, slot->object};
+                        }
+                        stack[sp++] = slot;
+                        continue;
+                    }
+                }
+            }
+            if (!bif && !callee && name && n == 1 && target && (site->flags & CallKindMask) == CallSet &&
+                params[0]->symbol != SymMissing && !(params[0]->symbol == SymVariable && params[0]->var->IsUnset())) {
+                // Likewise a new value for a plain object's own value entry (the search would stop there).
+                IObject* object = ObjectOf(target);
+                if (object && &typeid(*object) == &typeid(Object)) {
+                    auto* plain = static_cast<Object*>(object);
+                    Property* p = plain->FindOwnProp(name);
+                    if (p && !p->IsDynamic()) {
+                        Ref<IObject> hold = Ref<IObject>::Borrow(object);  // the old value may run __Delete
+                        plain->Touch();
+                        if (!Object::AssignProp(*p, *params[0]))
+                            BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                        stack[sp++] = params[0];
+                        continue;
+                    }
+                }
             }
             CallResult call(scratch);
             call.value.extra = 0;
@@ -822,7 +854,9 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                     continue;
                 }
             } else if (bif || callee) {
-                s = bif ? CallBuiltIn(bif, call, params, n) : CallFunctionObject(callee, call, params, n);
+                // Every function object answers its own call (a classic built-in checks its arguments there),
+                // so no type test is needed here.
+                s = bif ? CallBuiltIn(bif, call, params, n) : CallFunction(callee, call, params, n);
             } else {
                 // Properties, methods and indexing of any value. The target is held for the call, which may
                 // reassign the variable that holds it.

@@ -64,33 +64,58 @@ const Char* PoolName(const Char* a, const Char* b, const Char* c = L"") {
 
 // --- Instance creation ---
 
-// Step shared by every instantiable class: `this` (params[0]) is the class actually called; its own
-// Prototype becomes the new instance's base, then __Init and __New run.
-Status FinishInstance(Object* instance, CallResult& result, ValueToken** params, int count) {
-    Ref<Object> keep(instance);
+// The own Prototype of the class being called (`this`, params[0]), or null when it has none.
+Object* CalledPrototype(ValueToken** params) {
     IObject* cls = nullptr;
     const ValueToken& t = *params[0];
     if (t.symbol == SymObject)
         cls = t.object;
     else if (t.symbol == SymVariable && t.var->IsObject())
         cls = t.var->Object();
-    auto* classObject = dynamic_cast<Object*>(cls);
+    Object* classObject = AsObject(cls);
     ValueToken proto;
-    IObject* protoObject = nullptr;
     if (classObject && classObject->GetOwnProp(L"Prototype", proto) && proto.symbol == SymObject)
-        protoObject = proto.object;
-    if (!protoObject || !dynamic_cast<Object*>(protoObject))
-        return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
-    if (protoObject != instance->GetBase())
-        BRM_TRY(instance->SetBase(protoObject));  // continued: construction goes on with the old base
+        return AsObject(proto.object);
+    return nullptr;
+}
+
+// Runs __Init and __New on the new instance, which the result then holds.
+Status Initialize(Object* instance, CallResult& result, ValueToken** params, int count) {
+    Ref<Object> keep(instance);
     BRM_TRY(instance->Construct(params + 1, count - 1));
     result.value.SetObject(keep.Detach());
     return Status::Ok;
 }
 
+// Step shared by every instantiable class: `this` (params[0]) is the class actually called; its own
+// Prototype becomes the new instance's base, then __Init and __New run.
+Status FinishInstance(Object* instance, CallResult& result, ValueToken** params, int count) {
+    Ref<Object> keep(instance);
+    Object* protoObject = CalledPrototype(params);
+    if (!protoObject)
+        return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+    if (protoObject != instance->GetBase())
+        BRM_TRY(instance->SetBase(protoObject));  // continued: construction goes on with the old base
+    return Initialize(keep.Detach(), result, params, count);
+}
+
 Status ClassCall(CallResult& result, ValueToken** params, int count) {
     auto* self = static_cast<RoutineFunc*>(result.func);
     auto create = reinterpret_cast<NativeCreate>(self->Data());
+    if (!create) {
+        // A plain instance is born with its base when the base change below would be allowed (the same
+        // native type as a plain Object's): the result is the same, without the detour.
+        Object* proto = CalledPrototype(params);
+        const auto nativeOf = [](Object* o) {
+            return (o->Flags() & Object::FlagNativeType) ? o : o->NativePrototype();
+        };
+        if (proto && nativeOf(proto) == nativeOf(BuiltInPrototype(ClassId::Object))) {
+            Object* instance = Object::Create(proto);
+            if (!instance)
+                return OutOfMemory();
+            return Initialize(instance, result, params, count);
+        }
+    }
     Object* instance = create ? create() : Object::Create();
     if (!instance)
         return OutOfMemory();
@@ -209,6 +234,7 @@ Status BuildAnyPrototype(Object* any) {
     RoutineFunc* init = RoutineFunc::Create(L"Any.Prototype.__Init", AnyInit, 1, 1, false);
     if (!init)
         return OutOfMemory();
+    g_trivialInit = init;
     return any->DefineMethod(L"__Init", init);
 }
 

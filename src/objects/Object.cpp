@@ -1,7 +1,9 @@
-// Object: the own-property table, the prototype-chain walk of get, set and call, meta-functions,
-// construction and the last release.
+// Object: the own-property table with its shared names and recycled memory, the prototype-chain walk of
+// get, set and call, meta-functions, construction and the last release.
 #include "objects/Object.h"
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include "exec/Raise.h"
@@ -9,6 +11,8 @@
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Func.h"
+#include "objects/NativeFunc.h"
 #include "objects/ObjectArgs.h"
 #include "runtime/PseudoThread.h"
 
@@ -16,11 +20,57 @@ namespace brm {
 
 namespace {
 
+// Objects and property tables are small, and scripts make and drop them at a high rate: freed blocks are
+// kept on a free list per size (in steps of 8 bytes), because the system heap takes a lock and far longer
+// for each request. Only the script thread makes and frees objects. Each list keeps a bounded number of
+// blocks, so that a burst of objects does not hold its memory for ever.
+constexpr size_t kBlockStep = 8;
+constexpr size_t kMaxRecycled = 256;
+constexpr uint32_t kMaxKeptPerSize = 1024;  // at most about 4 MB kept over all sizes
+struct FreeBlock {
+    FreeBlock* next;
+};
+FreeBlock* s_freeBlocks[kMaxRecycled / kBlockStep];
+uint32_t s_freeCounts[kMaxRecycled / kBlockStep];
+
+void* AllocBlock(size_t size) {
+    if (size > kMaxRecycled || !size)
+        return malloc(size);
+    size_t list = (size - 1) / kBlockStep;
+    if (FreeBlock* b = s_freeBlocks[list]) {
+        s_freeBlocks[list] = b->next;
+        --s_freeCounts[list];
+        return b;
+    }
+    return malloc((list + 1) * kBlockStep);
+}
+
+void FreeBlockOf(void* block, size_t size) {
+    if (!block)
+        return;
+    if (size > kMaxRecycled || !size) {
+        free(block);
+        return;
+    }
+    size_t list = (size - 1) / kBlockStep;
+    if (s_freeCounts[list] >= kMaxKeptPerSize) {
+        free(block);
+        return;
+    }
+    auto* b = static_cast<FreeBlock*>(block);
+    b->next = s_freeBlocks[list];
+    s_freeBlocks[list] = b;
+    ++s_freeCounts[list];
+}
+
+inline size_t TableBytes(uint32_t capacity) { return sizeof(PropTable) + capacity * sizeof(Property); }
+
 // Every object created empty shares this table; its capacity of 0 means "never written".
-PropTable s_emptyTable = {0, 0};
+PropTable s_emptyTable = {0, 0, 0};
 StringBlock s_emptyString = {0, 0, {0}};
 
 inline Char FoldKey(Char c) { return (c >= L'A' && c <= L'Z') ? static_cast<Char>(c + 32) : c; }
+inline uint32_t KeyBit(Char key) { return 1u << (key & 31); }
 
 StringBlock* NewStringBlock(const Char* text, size_t length) {
     if (!length)
@@ -33,6 +83,102 @@ StringBlock* NewStringBlock(const Char* text, size_t length) {
     wmemcpy(block->text, text, length);
     block->text[length] = L'\0';
     return block;
+}
+
+// Property names are shared: one counted copy of each spelling serves every entry that uses it, so that
+// giving an instance the same properties as the last one costs no allocation. Case matters here (each
+// object keeps the spelling it first saw); the table is only ever touched by the script thread.
+struct NameBlock {
+    NameBlock* next;  // in the bucket
+    uint32_t refs;
+    uint32_t hash;
+    uint32_t length;
+    Char text[1];
+};
+
+struct NameTable {
+    NameBlock** buckets = nullptr;
+    uint32_t mask = 0;  // bucket count - 1
+    uint32_t count = 0;
+};
+NameTable s_names;
+
+inline size_t NameBytes(size_t length) { return sizeof(NameBlock) + length * sizeof(Char); }
+
+inline NameBlock* BlockOf(const Char* text) {
+    return reinterpret_cast<NameBlock*>(reinterpret_cast<char*>(const_cast<Char*>(text)) - offsetof(NameBlock, text));
+}
+
+bool GrowNames() {
+    uint32_t size = s_names.buckets ? (s_names.mask + 1) * 2 : 64;
+    auto** buckets = static_cast<NameBlock**>(calloc(size, sizeof(NameBlock*)));
+    if (!buckets)
+        return false;
+    for (uint32_t i = 0; s_names.buckets && i <= s_names.mask; ++i) {
+        for (NameBlock* b = s_names.buckets[i]; b;) {
+            NameBlock* next = b->next;
+            NameBlock*& head = buckets[b->hash & (size - 1)];
+            b->next = head;
+            head = b;
+            b = next;
+        }
+    }
+    free(s_names.buckets);
+    s_names.buckets = buckets;
+    s_names.mask = size - 1;
+    return true;
+}
+
+// Names are short: comparing here beats a call into the C library.
+inline bool SameText(const Char* a, const Char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// The shared copy of name with one more reference; null when out of memory.
+Char* AcquireName(const Char* name) {
+    uint32_t hash = 2166136261u;
+    size_t length = 0;
+    for (; name[length]; ++length)
+        hash = (hash ^ name[length]) * 16777619u;
+    if (s_names.buckets) {
+        for (NameBlock* b = s_names.buckets[hash & s_names.mask]; b; b = b->next) {
+            if (b->hash == hash && b->length == length && SameText(b->text, name, length)) {
+                ++b->refs;
+                return b->text;
+            }
+        }
+    }
+    if (s_names.count >= s_names.mask && !GrowNames())
+        return nullptr;
+    auto* b = static_cast<NameBlock*>(AllocBlock(NameBytes(length)));
+    if (!b)
+        return nullptr;
+    b->refs = 1;
+    b->hash = hash;
+    b->length = static_cast<uint32_t>(length);
+    wmemcpy(b->text, name, length + 1);
+    NameBlock*& head = s_names.buckets[hash & s_names.mask];
+    b->next = head;
+    head = b;
+    ++s_names.count;
+    return b->text;
+}
+
+void ReleaseName(Char* text) {
+    NameBlock* b = BlockOf(text);
+    if (--b->refs)
+        return;
+    for (NameBlock** link = &s_names.buckets[b->hash & s_names.mask];; link = &(*link)->next) {
+        if (*link == b) {
+            *link = b->next;
+            break;
+        }
+    }
+    --s_names.count;
+    FreeBlockOf(b, NameBytes(b->length));
 }
 
 // What an entry owns, detached from the table so that it can be released after the table is consistent
@@ -72,10 +218,21 @@ struct OwnedValue {
     }
 };
 
+// The order of the C library's case-insensitive comparison in the "C" locale (only A-Z fold), done here:
+// the library's version consults the thread's locale for every character, and this runs on every lookup.
 inline int CompareName(Char key, const Char* name, const Property& entry) {
     if (key != entry.key)
         return key < entry.key ? -1 : 1;
-    return _wcsicmp(name, entry.name);
+    if (!key)
+        return 0;  // both names are empty
+    const Char* other = entry.name;
+    for (size_t i = 1;; ++i) {
+        Char a = FoldKey(name[i]), b = FoldKey(other[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+        if (!a)
+            return 0;
+    }
 }
 
 // A borrowed token of a Variable's value; other tokens as they are.
@@ -189,11 +346,14 @@ bool Object::AssignProp(Property& prop, const ValueToken& in) {
 Object::Object() : m_props(&s_emptyTable) {}
 
 Object::Object(IObject* base) : m_base(base), m_props(&s_emptyTable) {
-    if (base)
+    if (base) {
         base->AddRef();
+        MarkBase(base);
+    }
 }
 
 Object::~Object() {
+    Touch();
     IObject* base = m_base;
     m_base = nullptr;
     PropTable* table = m_props;
@@ -202,12 +362,25 @@ Object::~Object() {
         base->Release();
     for (uint32_t i = 0; i < table->count; ++i) {
         Property& p = table->Items()[i];
-        free(p.name);
+        ReleaseName(p.name);
         OwnedValue release(p);
     }
     if (table != &s_emptyTable)
-        free(table);
+        FreeBlockOf(table, TableBytes(table->capacity));
 }
+
+void* Object::operator new(size_t size) {
+    void* block = AllocBlock(size);
+    if (!block)
+        throw std::bad_alloc();
+    return block;
+}
+
+void* Object::operator new(size_t size, const std::nothrow_t&) noexcept { return AllocBlock(size); }
+
+void Object::operator delete(void* block, size_t size) noexcept { FreeBlockOf(block, size); }
+
+IObject* g_trivialInit = nullptr;
 
 Object* Object::Create() { return Create(BuiltInPrototype(ClassId::Object)); }
 
@@ -237,11 +410,52 @@ IObject* FindMethodLike(Object* start, const Char* name) {
     return nullptr;
 }
 
+const Char* const kSpecialNames[] = {L"__Init", L"__New", L"__Delete", L"__Get", L"__Set", L"__Call"};
+constexpr int kSpecialCount = static_cast<int>(Object::Special::Count);
+static_assert(sizeof(kSpecialNames) / sizeof(kSpecialNames[0]) == kSpecialCount);
+
+// What a base gives for each special member, valid while s_layoutEpoch is unchanged. Every change to a
+// base (its table, its own base, its end) moves the epoch, so a stale entry is never used.
+struct InheritedSpecials {
+    Object* base;
+    uint32_t epoch;
+    IObject* found[kSpecialCount];
+};
+constexpr int kInheritedBits = 6;  // slots are indexed by the top bits of a multiplicative hash
+constexpr uint32_t kInheritedSlots = 1u << kInheritedBits;
+InheritedSpecials s_inherited[kInheritedSlots];
+uint32_t s_layoutEpoch = 1;  // 0 marks an empty slot
+
 }  // namespace
+
+void Object::InvalidateInherited() {
+    if (++s_layoutEpoch == 0) {
+        memset(static_cast<void*>(s_inherited), 0, sizeof(s_inherited));
+        s_layoutEpoch = 1;
+    }
+}
+
+IObject* Object::FindSpecial(Special which) {
+    const Char* name = kSpecialNames[static_cast<int>(which)];
+    if (m_props->count && FindOwnProp(name))
+        return FindMethodLike(this, name);
+    auto* base = static_cast<Object*>(GetBase());
+    if (!base)
+        return nullptr;
+    const auto mixed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) >> 3) * 2654435761u;
+    InheritedSpecials& slot = s_inherited[mixed >> (32 - kInheritedBits)];
+    if (slot.base != base || slot.epoch != s_layoutEpoch) {
+        for (int k = 0; k < kSpecialCount; ++k)
+            slot.found[k] = FindMethodLike(base, kSpecialNames[k]);
+        slot.base = base;
+        slot.epoch = s_layoutEpoch;
+    }
+    return slot.found[static_cast<int>(which)];
+}
 
 void Object::Delete() {
     if (m_base && !IsPrototype()) {
-        IObject* method = FindMethodLike(this, L"__Delete");
+        IObject* method = FindSpecial(Special::Delete);
         if (method) {
             method->AddRef();
             PseudoThread& thread = *g_thread;
@@ -274,6 +488,8 @@ void Object::Delete() {
 
 Property* Object::FindOwnProp(const Char* name, int* insertAt) {
     Char key = FoldKey(name[0]);
+    if (!insertAt && !(m_props->keyMask & KeyBit(key)))
+        return nullptr;
     Property* items = m_props->Items();
     int low = 0, high = static_cast<int>(m_props->count) - 1;
     while (low <= high) {
@@ -300,19 +516,20 @@ bool Object::SetOwnPropCapacity(int n) {
         return true;
     if (!capacity) {
         if (m_props != &s_emptyTable)
-            free(m_props);
+            FreeBlockOf(m_props, TableBytes(m_props->capacity));
         m_props = &s_emptyTable;
         return true;
     }
-    auto* table = static_cast<PropTable*>(malloc(sizeof(PropTable) + capacity * sizeof(Property)));
+    auto* table = static_cast<PropTable*>(AllocBlock(TableBytes(capacity)));
     if (!table)
         return false;
     table->capacity = capacity;
     table->count = count;
+    table->keyMask = m_props->keyMask;
     if (count)
         memcpy(static_cast<void*>(table->Items()), m_props->Items(), count * sizeof(Property));
     if (m_props != &s_emptyTable)
-        free(m_props);
+        FreeBlockOf(m_props, TableBytes(m_props->capacity));
     m_props = table;
     return true;
 }
@@ -321,19 +538,20 @@ Property* Object::AddOwnProp(const Char* name, int at) {
     if (m_props->count == m_props->capacity &&
         !SetOwnPropCapacity(m_props->capacity ? static_cast<int>(m_props->capacity * 2) : 4))
         return nullptr;
-    size_t length = wcslen(name);
-    auto* copy = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
+    Char* copy = AcquireName(name);
     if (!copy)
         return nullptr;
-    wmemcpy(copy, name, length + 1);
     Property* items = m_props->Items();
-    memmove(static_cast<void*>(items + at + 1), items + at, (m_props->count - at) * sizeof(Property));
+    if (m_props->count > static_cast<uint32_t>(at))
+        memmove(static_cast<void*>(items + at + 1), items + at, (m_props->count - at) * sizeof(Property));
     ++m_props->count;
     Property& p = items[at];
     p.valueInt64 = 0;
     p.kind = PropKind::Missing;
     p.key = FoldKey(name[0]);
     p.name = copy;
+    m_props->keyMask |= KeyBit(p.key);
+    Touch();
     return &p;
 }
 
@@ -347,7 +565,8 @@ bool Object::DeleteOwnProp(const Char* name) {
     size_t at = static_cast<size_t>(p - items);
     memmove(static_cast<void*>(items + at), items + at + 1, (m_props->count - at - 1) * sizeof(Property));
     --m_props->count;
-    free(oldName);
+    Touch();
+    ReleaseName(oldName);
     return true;  // old is released last
 }
 
@@ -366,6 +585,7 @@ PropDesc* Object::GetOrCreateDynamicProp(const Char* name) {
     OwnedValue old(*p);
     p->kind = PropKind::Dynamic;
     p->desc = desc;
+    Touch();
     return desc;
 }
 
@@ -374,7 +594,15 @@ Status Object::SetOwnProp(const Char* name, const ValueToken& value) {
     Property* p = FindOwnProp(name, &at);
     if (!p && !(p = AddOwnProp(name, at)))
         return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+    Touch();  // before the old value goes, which may run code that looks at this object's heirs
     if (!AssignProp(*p, value))
+        return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+    return Status::Ok;
+}
+
+Status Object::AddOwnPropValue(const Char* name, int at, const ValueToken& value) {
+    Property* p = AddOwnProp(name, at);
+    if (!p || !AssignProp(*p, value))
         return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
     return Status::Ok;
 }
@@ -420,6 +648,7 @@ Status DefinePart(Object* o, const Char* name, IObject* func, DescPart part) {
     *slot = func;
     if (part == DescPart::Method && !d->getter)
         d->getterTakesNoArgs = true;
+    o->Touch();
     if (old)
         old->Release();
     return Status::Ok;
@@ -472,7 +701,7 @@ Object* Object::NativePrototype() {
 }
 
 bool Object::CanSetBase(IObject* newBase) {
-    auto* b = dynamic_cast<Object*>(newBase);
+    auto* b = AsObject(newBase);
     if (!b || b == this)
         return false;
     Object* nativeOfB = (b->m_flags & FlagNativeType) ? b : b->NativePrototype();
@@ -492,8 +721,11 @@ Status Object::SetBase(IObject* newBase) {
 }
 
 void Object::SetBaseUnchecked(IObject* newBase) {
-    if (newBase)
+    if (newBase) {
         newBase->AddRef();
+        MarkBase(newBase);
+    }
+    Touch();
     IObject* old = m_base;
     m_base = newBase;
     if (old)
@@ -506,12 +738,13 @@ Status Object::Construct(ValueToken** params, int paramCount) {
     Char scratch[kScratchChars];
     ValueToken self;
     self.SetObject(this);
-    if (IObject* init = FindMethodLike(this, L"__Init")) {
+    IObject* init = FindSpecial(Special::Init);
+    if (init && init != g_trivialInit) {
         CallResult result(scratch);
         ValueToken* args[1] = {&self};
         BRM_TRY(CallFunction(init, result, args, 1));
     }
-    IObject* ctor = FindMethodLike(this, L"__New");
+    IObject* ctor = FindSpecial(Special::New);
     if (!ctor) {
         if (paramCount)
             return RaiseMsg(ErrorClass::Error, Msg::TooManyParams);
@@ -573,8 +806,12 @@ Status InvokeValueOrFail(CallResult& result, int flags, const Char* name, ValueT
 }
 
 Status CallFunction(IObject* func, CallResult& result, ValueToken** params, int paramCount) {
-    if (dynamic_cast<BuiltInFunc*>(func))
-        return CallFunctionObject(func, result, params, paramCount);
+    // A script function, the common case, is called without the detour through the invoke protocol; every
+    // other function kind answers a nameless call itself (a classic built-in through its argument checks).
+    if (&typeid(*func) == &typeid(UserFunc))  // by address: a script function is always this one record
+        return static_cast<UserFunc*>(func)->CallWith(result, params, paramCount, nullptr);
+    if (&typeid(*func) == &typeid(RoutineFunc))  // a class's Call, among others
+        return static_cast<RoutineFunc*>(func)->Call(result, params, paramCount);
     ValueToken callee;
     callee.SetObject(func);
     Status s = func->InvokeMember(result, InvokeCall | InvokeNoMeta, nullptr, callee, params, paramCount);

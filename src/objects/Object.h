@@ -4,7 +4,10 @@
 // Invariant of the property table: entries [0, count) are sorted by (folded first character, then the
 // whole name case-insensitively), so a lookup is a binary search whose first comparison is one character.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <typeinfo>
 #include "expr/ValueToken.h"
 #include "objects/ObjectBase.h"
 
@@ -57,7 +60,7 @@ struct Property {
     };
     PropKind kind;
     Char key;    // first character of the name, A-Z folded to a-z
-    Char* name;  // owned heap copy, spelled as first defined
+    Char* name;  // a counted shared copy (see AddOwnProp), spelled as first defined
 
     bool IsDynamic() const { return kind == PropKind::Dynamic; }
     // The value as a borrowed token (String points into the block); a descriptor or Missing gives Missing.
@@ -67,6 +70,9 @@ struct Property {
 struct PropTable {
     uint32_t capacity;
     uint32_t count;
+    // Bit (key & 31) is set for every entry's key (and may stay set after a deletion): most failed
+    // lookups along a base chain end here, without a search.
+    uint32_t keyMask;
     Property* Items() { return reinterpret_cast<Property*>(this + 1); }
 };
 
@@ -75,7 +81,21 @@ public:
     enum FlagBits : uint32_t {
         FlagPrototype = 0x01,   // owns __Class
         FlagNativeType = 0x02,  // the prototype of a built-in class with native members and layout
+        // Some object has (or had) this one as its base: changes to it may change what its heirs inherit.
+        // (Derived classes number their own flags upwards from 0x04.)
+        FlagIsBase = 0x80000000,
     };
+
+    // The members that construction, destruction and the meta-function fallbacks look for.
+    enum class Special : uint8_t { Init, New, Delete, Get, Set, Call, Count };
+
+    // Script objects come from a recycling allocator (see Object.cpp); placement construction (pool
+    // objects that are never freed) stays available.
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(size_t, void* where) noexcept { return where; }
+    static void operator delete(void* block, size_t size) noexcept;
+    static void operator delete(void*, void*) noexcept {}
 
     // A plain Object whose base is Object.Prototype (or the given base; a reference is added). The creator
     // holds the one reference. Null when out of memory (nothing raised: the caller raises MemoryError).
@@ -115,6 +135,9 @@ public:
     // Capacity becomes max(n, count); 0 returns to the shared empty table. False: out of memory.
     bool SetOwnPropCapacity(int n);
 
+    // A new own entry at position `at` (from a failed FindOwnProp, the table unchanged since) holding value.
+    // Raises "Out of memory." on failure.
+    Status AddOwnPropValue(const Char* name, int at, const ValueToken& value);
     // Convenience for natives (Error objects, class building). Each raises "Out of memory." on failure.
     Status SetOwnProp(const Char* name, const ValueToken& value);
     Status SetOwnPropString(const Char* name, const Char* text, int32_t length = -1);
@@ -136,6 +159,25 @@ public:
     // Runs __Init (with `this` alone) then __New (with `this` and the arguments) on this fresh instance.
     Status Construct(ValueToken** params, int paramCount);
 
+    // A method-like member searched from this object up (borrowed; null when there is none): an own
+    // descriptor's method, or an own value that is an object, ends the search; a non-object value first, or
+    // an object value after a descriptor that had only accessors, means none. What the bases give is
+    // remembered until any base changes, since every instance of a class asks the same question.
+    IObject* FindSpecial(Special which);
+    // Called on any change to this object's table or base that an heir could see: it forgets what was
+    // remembered about inherited members. Changes to an entry's value are announced before the old value is
+    // released (which may run code).
+    void Touch() {
+        if (m_flags & FlagIsBase)
+            InvalidateInherited();
+    }
+    static void InvalidateInherited();
+    // Marks an object that becomes a base (bases are always Objects).
+    static void MarkBase(IObject* base) {
+        if (base)
+            static_cast<Object*>(base)->m_flags |= FlagIsBase;
+    }
+
 protected:
     Object();                        // no base: the root prototype, or a base set right after
     explicit Object(IObject* base);  // adds a reference to base
@@ -147,6 +189,15 @@ protected:
     IObject* m_base = nullptr;
     PropTable* m_props;
 };
+
+// The object as an Object, or null: dynamic_cast, answered at once for a plain Object (every class and
+// prototype), which is what the construction and base checks meet. (The type records are compared by
+// address: equal addresses are certainly the same type; anything else takes the full cast.)
+inline Object* AsObject(IObject* o) {
+    if (o && &typeid(*o) == &typeid(Object))
+        return static_cast<Object*>(o);
+    return dynamic_cast<Object*>(o);
+}
 
 // --- Invoking members on any value ---
 
@@ -175,6 +226,8 @@ Status CreateObjectLiteral(CallResult& result, ValueToken** params, int paramCou
 // when out of memory. The Array class installs it; until then meta-functions are not tried.
 using ArgsArrayFactory = Object* (*)(ValueToken** items, int count);
 extern ArgsArrayFactory g_newArgsArray;
+// Any.Prototype's own __Init, which does nothing: construction does not call it. Set with the class tree.
+extern IObject* g_trivialInit;
 
 // --- The built-in class tree ---
 

@@ -24,9 +24,8 @@ public:
             m_args[i++] = extra;
         if (extra2)
             m_args[i++] = extra2;
-        if (paramCount)
-            memcpy(m_args + i, params, sizeof(ValueToken*) * paramCount);
-        i += paramCount;
+        for (int k = 0; k < paramCount; ++k)  // few: a loop beats a library call
+            m_args[i++] = params[k];
         if (last)
             m_args[i++] = last;
         m_count = i;

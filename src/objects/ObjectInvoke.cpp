@@ -49,29 +49,12 @@ inline bool IsMissingValue(const ValueToken& t) {
 
 }  // namespace
 
-// Walks the chain for a meta-function; for a set, value is V.
+// Calls the meta-function the chain gives for the kind, if any; for a set, value is V.
 static Status InvokeMeta(Object* target, CallResult& result, int kind, const Char* name, ValueToken& self,
                          ValueToken** params, int paramCount, ValueToken* value) {
-    const Char* metaName = kind == InvokeGet ? L"__Get" : kind == InvokeSet ? L"__Set" : L"__Call";
-    IObject* meta = nullptr;
-    bool sawAccessor = false;
-    for (Object* o = target; o; o = BaseOf(o)) {
-        Property* p = o->FindOwnProp(metaName);
-        if (!p)
-            continue;
-        if (p->IsDynamic()) {
-            if (p->desc->method) {
-                meta = p->desc->method;
-                break;
-            }
-            sawAccessor = true;
-            continue;
-        }
-        if (p->kind != PropKind::Object || sawAccessor)
-            return Status::NotHandled;
-        meta = p->object;
-        break;
-    }
+    IObject* meta = target->FindSpecial(kind == InvokeGet   ? Object::Special::Get
+                                        : kind == InvokeSet ? Object::Special::Set
+                                                            : Object::Special::Call);
     if (!meta || !g_newArgsArray)
         return Status::NotHandled;
     Object* array = g_newArgsArray(params, paramCount);
@@ -180,8 +163,9 @@ Status Object::InvokeMember(CallResult& result, int flags, const Char* name, Val
     Property* foundValue = nullptr;  // a value entry at which the walk stopped
     Object* foundIn = nullptr;
     PropDesc* remembered = nullptr;
+    int ownAt = 0;  // where a new own entry goes; nothing below changes the table before it is used
     for (Object* o = this; o; o = BaseOf(o)) {
-        Property* p = o->FindOwnProp(name);
+        Property* p = o == this ? FindOwnProp(name, &ownAt) : o->FindOwnProp(name);
         if (!p)
             continue;
         if (!p->IsDynamic()) {
@@ -223,11 +207,12 @@ Status Object::InvokeMember(CallResult& result, int flags, const Char* name, Val
                 DeleteOwnProp(name);
                 return Status::Ok;
             }
+            Touch();  // before the old value goes
             return AssignProp(*foundValue, value) ? Status::Ok : OutOfMemory();
         }
         if (IsMissingValue(value))
             return Status::Ok;  // an inherited value is never changed, and there is nothing to delete
-        return SetOwnProp(name, value);
+        return AddOwnPropValue(name, ownAt, value);
     }
     // Indexed assignment: x.Name[A] := V sets __Item of whatever x.Name is.
     if (!remembered && !foundValue)

@@ -144,5 +144,50 @@ TEST_F(ObjectTest, NativeMembersAreReachedThroughInvokeMember) {
     EXPECT_STREQ(r.value.object->TypeName(), L"Func");
 }
 
+TEST_F(ObjectTest, ObjectsShareNamesButKeepTheirOwnSpelling) {
+    Ref<Object> a(Object::Create()), b(Object::Create()), c(Object::Create());
+    ASSERT_EQ(a->SetOwnPropInteger(L"Name", 1), Status::Ok);
+    ASSERT_EQ(b->SetOwnPropInteger(L"NAME", 2), Status::Ok);
+    ASSERT_EQ(c->SetOwnPropInteger(L"Name", 3), Status::Ok);
+    ASSERT_EQ(b->SetOwnPropInteger(L"name", 4), Status::Ok);  // the first spelling stays
+    EXPECT_EQ(a->OwnPropAt(0).name, c->OwnPropAt(0).name);
+    EXPECT_STREQ(b->OwnPropAt(0).name, L"NAME");
+    EXPECT_TRUE(a->DeleteOwnProp(L"name"));
+    a = Ref<Object>();
+    EXPECT_STREQ(c->OwnPropAt(0).name, L"Name");  // still held by c
+    EXPECT_EQ(c->FindOwnProp(L"nAmE"), &c->OwnPropAt(0));
+    EXPECT_EQ(c->FindOwnProp(L"other"), nullptr);
+}
+
+TEST_F(ObjectTest, InheritedSpecialMembersFollowEveryChange) {
+    Ref<Object> proto(CreatePrototype(L"Widget", BuiltInPrototype(ClassId::Object)));
+    Ref<Object> instance(Object::Create(proto.get()));
+    Ref<Object> ctor(Object::Create()), other(Object::Create()), finalizer(Object::Create());
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), nullptr);
+    ASSERT_EQ(proto->DefineMethod(L"__New", ctor.get()), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), ctor.get());
+    ASSERT_EQ(proto->DefineMethod(L"__New", other.get()), Status::Ok);  // replaced in the same entry
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), other.get());
+    // An own value that is not an object ends the search; gone again, the inherited one shows.
+    ASSERT_EQ(instance->SetOwnPropInteger(L"__New", 5), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), nullptr);
+    EXPECT_TRUE(instance->DeleteOwnProp(L"__New"));
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), other.get());
+    // A value set on the prototype, then its removal.
+    ASSERT_EQ(proto->SetOwnPropInteger(L"__New", 1), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), nullptr);
+    EXPECT_TRUE(proto->DeleteOwnProp(L"__New"));
+    EXPECT_EQ(instance->FindSpecial(Object::Special::New), nullptr);
+    // A new base of the prototype brings its members.
+    Ref<Object> upper(CreatePrototype(L"Upper", BuiltInPrototype(ClassId::Object)));
+    ASSERT_EQ(upper->DefineMethod(L"__Delete", finalizer.get()), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::Delete), nullptr);
+    ASSERT_EQ(proto->SetBase(upper.get()), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::Delete), finalizer.get());
+    EXPECT_EQ(instance->FindSpecial(Object::Special::Set), nullptr);
+    ASSERT_EQ(proto->SetBase(BuiltInPrototype(ClassId::Object)), Status::Ok);
+    EXPECT_EQ(instance->FindSpecial(Object::Special::Delete), nullptr);
+}
+
 }  // namespace
 }  // namespace brm::test
