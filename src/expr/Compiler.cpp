@@ -524,7 +524,6 @@ bool IsBound(const ValueToken& t) { return t.symbol != SymVariable || t.var; }
 }  // namespace
 
 uint8_t OperatorPrecedence(uint32_t symbol) { return symbol < kSymbolCount ? kOperators[symbol].precedence : 0; }
-OpKind OperatorKind(uint32_t symbol) { return symbol < kSymbolCount ? kOperators[symbol].kind : OpKind::Reserved; }
 const Char* OperatorText(uint32_t symbol) { return symbol < kSymbolCount ? kOperators[symbol].text : L""; }
 const Char* OperatorName(uint32_t symbol) { return symbol < kSymbolCount ? kOperators[symbol].name : L""; }
 

@@ -1,6 +1,7 @@
 // The postfix compiler: operator symbols and their precedence, the call-site record, CompiledExpr, and the
 // three load-time passes over an expression argument (compile to postfix, bind variables, validate).
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include "expr/ValueToken.h"
@@ -100,9 +101,23 @@ enum OperatorSymbol : uint32_t {
 
 constexpr int kSymbolCount = SymEnd + 1;  // 74: operand kinds, operators and the end marker
 
+// The evaluator asks for every token's kind: a table in the header, so the question is one load.
+constexpr std::array<OpKind, kSymbolCount> MakeOperatorKinds() {
+    std::array<OpKind, kSymbolCount> k{};
+    for (auto& e : k)
+        e = OpKind::Reserved;
+#define BRM_OP_KIND(sym, nm, txt, prec, knd) k[sym] = OpKind::knd;
+    BRM_OPERATORS(BRM_OP_KIND)
+#undef BRM_OP_KIND
+    return k;
+}
+inline constexpr std::array<OpKind, kSymbolCount> kOperatorKinds = MakeOperatorKinds();
+
 // Indexed by symbol; operand kinds, unused symbols and the end marker give precedence 0.
 uint8_t OperatorPrecedence(uint32_t symbol);
-OpKind OperatorKind(uint32_t symbol);
+inline OpKind OperatorKind(uint32_t symbol) {
+    return symbol < static_cast<uint32_t>(kSymbolCount) ? kOperatorKinds[symbol] : OpKind::Reserved;
+}
 const Char* OperatorText(uint32_t symbol);
 const Char* OperatorName(uint32_t symbol);  // the enumerator's name without "Sym", for dumps and tests
 

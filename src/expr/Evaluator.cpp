@@ -37,6 +37,24 @@ struct Temp {
 
 inline bool IsMissing(const ValueToken* t) { return t->symbol == SymMissing; }
 
+// An Integer operand, literal or held by a variable, read without making a token first: the common case of
+// arithmetic and comparisons.
+inline bool PureInteger(const ValueToken* t, int64_t& out) {
+    if (t->symbol == SymInteger) {
+        out = t->valueInt64;
+        return true;
+    }
+    if (t->symbol != SymVariable)
+        return false;
+    const Var* v = t->var;
+    if (v->m_type == VarTypeAlias)
+        v = v->Target();
+    if (v->m_type == VarTypeVirtual || !(v->m_attrib & VarAttribInteger))
+        return false;
+    out = v->m_valueInt64;
+    return true;
+}
+
 inline uint32_t KindOf(const ValueToken* t) {
     if (t->symbol <= SymFloat || t->symbol == SymObject || t->symbol == SymMissing)
         return t->symbol;
@@ -392,9 +410,22 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
     CompiledExpr& expr = *m_arg.postfix;
     const int32_t count = expr.count;
     ValueToken* const tokens = expr.tokens;
-    auto** stack = static_cast<ValueToken**>(alloca(sizeof(ValueToken*) * (count + 1)));
-    auto* slots = static_cast<ValueToken*>(alloca(sizeof(ValueToken) * count));
-    auto* temps = static_cast<Temp*>(alloca(sizeof(Temp) * (count + 1)));
+    // The working arrays of a short expression live in the frame; a longer one takes one alloca (each
+    // alloca costs a stack probe).
+    constexpr int32_t kInlineTokens = 24;
+    alignas(16) ValueToken inlineSlots[kInlineTokens];
+    ValueToken* inlineStack[kInlineTokens + 1];
+    Temp inlineTemps[kInlineTokens + 1];
+    ValueToken** stack = inlineStack;
+    ValueToken* slots = inlineSlots;
+    Temp* temps = inlineTemps;
+    if (count > kInlineTokens) {
+        auto* block = static_cast<char*>(alloca(sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1) +
+                                                sizeof(Temp) * (count + 1)));
+        slots = reinterpret_cast<ValueToken*>(block);
+        stack = reinterpret_cast<ValueToken**>(block + sizeof(ValueToken) * count);
+        temps = reinterpret_cast<Temp*>(block + sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1));
+    }
     int sp = 0;
     int tempCount = 0;
     size_t arenaUsed = 0;
@@ -708,8 +739,9 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                 stack[sp - 1] = slot;
                 continue;
             }
-            if (left->symbol == SymInteger && right->symbol == SymInteger && sym != SymDivide) {
-                BRM_STOP(IntegerOp(sym, left->valueInt64, right->valueInt64, *slot));
+            int64_t li, ri;
+            if (sym != SymDivide && PureInteger(left, li) && PureInteger(right, ri)) {
+                BRM_STOP(IntegerOp(sym, li, ri, *slot));
             } else {
                 BRM_STOP(BinaryOp(sym, left, right, *slot));
             }
@@ -906,7 +938,7 @@ done:
     case Want::Nothing:
         break;
     case Want::Truth:
-        *truth = TokenToBool(*result);
+        *truth = result->symbol == SymInteger ? result->valueInt64 != 0 : TokenToBool(*result);
         break;
     case Want::Assign: {
         Var* target = ArgVar(m_line.args[0]);
