@@ -21,7 +21,9 @@ brm_make() {
   local quiet=${1:-}
   (
     flock 9
-    if [ ! -f "$brm_build/Makefile" ]; then
+    # Configure when there is no cache yet, or when the toolchain file changed since (its settings are cached).
+    if [ ! -f "$brm_build/Makefile" ] || [ ! -f "$brm_build/CMakeCache.txt" ] ||
+       [ "$brm_root/cmake/mingw-$brm_arch.cmake" -nt "$brm_build/CMakeCache.txt" ]; then
       cmake -S "$brm_root" -B "$brm_build" -DCMAKE_TOOLCHAIN_FILE="$brm_root/cmake/mingw-$brm_arch.cmake" \
         -DBRM_PCRE="$brm_root/deps/pcre-$brm_arch" \
         -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null || exit 1

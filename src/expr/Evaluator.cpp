@@ -133,7 +133,7 @@ int64_t IntPower(int64_t base, int64_t exp) {
 }
 
 // Integer arithmetic and comparison; wraps through unsigned casts.
-Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
+inline __attribute__((always_inline)) Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
     r.SetString(L"", 0);  // what a failing operation yields when the user chooses Continue
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     switch (op) {
@@ -1039,6 +1039,33 @@ Status Evaluate(ScriptLine& line, ArgRecord& arg, Want want, CallResult* out, bo
         default:
             return Status::Ok;
         }
+    }
+    // The commonest shapes skip the general machinery: a lone variable holding a number (`return n`) and
+    // an integer comparison or arithmetic of two such operands (`if n < 2`).
+    const CompiledExpr& e = *arg.postfix;
+    int64_t a, b;
+    if (e.count == 2 && (want == Want::Value || want == Want::Truth) && PureInteger(&e.tokens[0], a)) {
+        if (want == Want::Truth)
+            *truth = a != 0;
+        else
+            out->value.SetInteger(a);
+        return Status::Ok;
+    }
+    if (e.count == 4 && (want == Want::Value || want == Want::Truth) && e.tokens[2].symbol != SymDivide &&
+        OperatorKind(e.tokens[2].symbol) == OpKind::Binary && e.tokens[2].symbol != SymConcat &&
+        e.tokens[2].symbol != SymIs && PureInteger(&e.tokens[0], a) && PureInteger(&e.tokens[1], b)) {
+        ValueToken r;
+        Status st = IntegerOp(e.tokens[2].symbol, a, b, r);
+        if (st != Status::Ok)
+            return st;
+        const bool continued = WasRaised(r);  // the error was shown and continued: the value is ""
+        if (want == Want::Truth)
+            *truth = !continued && r.valueInt64 != 0;
+        else if (continued)
+            out->value.SetString(L"", 0);
+        else
+            out->value = r;
+        return Status::Ok;
     }
     Evaluation evaluation(line, arg);
     return evaluation.Run(want, out, truth);

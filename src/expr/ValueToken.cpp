@@ -5,7 +5,7 @@
 
 namespace brm {
 
-CallResult::~CallResult() {
+void CallResult::Release() {
     if (memToFree)
         free(memToFree);
     if (value.symbol == SymObject && value.object)

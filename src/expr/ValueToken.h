@@ -105,7 +105,13 @@ struct CallResult {
     }
     CallResult(const CallResult&) = delete;
     CallResult& operator=(const CallResult&) = delete;
-    ~CallResult();  // frees memToFree and any owned object
+    ~CallResult() {  // frees memToFree and any owned object
+        if (memToFree || value.symbol == SymObject)
+            Release();
+    }
+
+private:
+    void Release();
 };
 
 }  // namespace brm
