@@ -718,25 +718,8 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
             IObject* known = site->func;
             if (!known && calleeIndex >= 0 && e.tokens[calleeIndex].symbol == SymObject)
                 known = e.tokens[calleeIndex].object;
-            if (auto* bif = dynamic_cast<BuiltInFunc*>(known)) {
-                bool variadicCall = site->flags & CallVariadic;
-                int given = variadicCall ? n - 1 : n;
-                if (given < bif->MinParams() && !variadicCall)
-                    return ReportLoadErrorMsg(Msg::TooFewParams, e.positions[i]);
-                if (given > bif->MaxParams() && !bif->IsVariadic())
-                    return ReportLoadErrorMsg(Msg::TooManyParams, e.positions[i]);
-                for (int k = 0; k < n && k < bif->MinParams(); ++k)
-                    if (e.tokens[args[k]].symbol == SymMissing)
-                        return ReportLoadErrorMsg(Msg::MissingRequiredParam, e.positions[i]);
-                for (int k = 0; k < n; ++k) {
-                    ValueToken& at = e.tokens[args[k]];
-                    if (at.symbol == SymVariable && at.varUsage == VarUsageReference && bif->IsOutputParam(k))
-                        at.varUsage = VarUsageOutputOnly;
-                }
-                if (!site->func)
-                    site->builtIn = bif;
-            } else if (auto* fn = dynamic_cast<Func*>(known)) {
-                // A script function named directly: its parameter counts are known now.
+            if (auto* fn = dynamic_cast<Func*>(known)) {
+                // A function named directly: its parameter counts are known now.
                 bool variadicCall = site->flags & CallVariadic;
                 int given = variadicCall ? n - 1 : n;
                 if (given < fn->MinParams() && !variadicCall)
@@ -746,6 +729,16 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                 for (int k = 0; k < n && k < fn->MinParams(); ++k)
                     if (e.tokens[args[k]].symbol == SymMissing)
                         return ReportLoadErrorMsg(Msg::MissingRequiredParam, e.positions[i]);
+                if (auto* bif = dynamic_cast<BuiltInFunc*>(fn)) {
+                    // `&var` for an output parameter of a classic built-in passes the variable itself.
+                    for (int k = 0; k < n; ++k) {
+                        ValueToken& at = e.tokens[args[k]];
+                        if (at.symbol == SymVariable && at.varUsage == VarUsageReference && bif->IsOutputParam(k))
+                            at.varUsage = VarUsageOutputOnly;
+                    }
+                    if (!site->func)
+                        site->builtIn = bif;
+                }
             }
             stack.resize(stack.size() - n);
             if (site->flags & CallDynamicName)
