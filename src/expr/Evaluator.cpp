@@ -6,6 +6,7 @@
 #include <malloc.h>
 #include <cmath>
 #include <cwchar>
+#include <typeinfo>
 #include "exec/GlobalVars.h"
 #include "exec/Raise.h"
 #include "exec/Scope.h"
@@ -275,6 +276,23 @@ Status BinaryOp(uint32_t op, const ValueToken* left, const ValueToken* right, Va
     }
     // Relational, arithmetic and bitwise operators need numbers.
     return RaiseTypeError(L"Number", rnum ? *left : *right);
+}
+
+// The script method that `object.name(...)` calls when object is a plain Object (a script class instance)
+// and the search meets a descriptor whose method is a script function before anything else of that name;
+// null for every other case, which takes the general invoke protocol.
+UserFunc* FindPlainMethod(IObject* object, const Char* name) {
+    for (IObject* o = object; o; o = o->GetBase()) {
+        if (&typeid(*o) != &typeid(Object))
+            return nullptr;
+        const Property* p = static_cast<Object*>(o)->FindOwnProp(name);
+        if (!p)
+            continue;
+        if (!p->IsDynamic() || !p->desc->method || &typeid(*p->desc->method) != &typeid(UserFunc))
+            return nullptr;
+        return static_cast<UserFunc*>(p->desc->method);
+    }
+    return nullptr;
 }
 
 Status MemberError(const ValueToken* target, const CallSite* site, const Char* name) {
@@ -868,7 +886,15 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             CallResult call(scratch);
             call.value.extra = 0;
             Status s;
-            if (target && target->symbol == SymSuper) {
+            UserFunc* method = nullptr;  // `obj.name(args)` answered by a script method found along obj's chain
+            if (!bif && !callee && name && target && !nameToken && (site->flags & CallKindMask) == CallInvoke &&
+                !(site->flags & (CallVariadic | CallKeepTarget)) && params[-1] == target)
+                method = FindPlainMethod(ObjectOf(target), name);
+            if (method) {
+                // The target stands right before the arguments on the stack: it becomes `this` in place.
+                Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(target));
+                s = method->CallWith(call, params - 1, n + 1, nullptr);
+            } else if (target && target->symbol == SymSuper) {
                 // The search starts above the prototype (or class) that defines the running method, with the
                 // method's own `this`.
                 auto* method = static_cast<UserFunc*>(target->pointer);
