@@ -278,6 +278,17 @@ Status BinaryOp(uint32_t op, const ValueToken* left, const ValueToken* right, Va
     return RaiseTypeError(L"Number", rnum ? *left : *right);
 }
 
+// Whether assigning to `name` on a plain object that does not own it simply creates the own value entry:
+// no base defines the name (a setter, a value to shadow or a read-only property would matter) and no
+// __Set is there to take the assignment. Bases that are not plain Objects are left to the general path.
+bool NewOwnValueAllowed(Object* object, const Char* name) {
+    for (IObject* b = object->GetBase(); b; b = b->GetBase()) {
+        if (&typeid(*b) != &typeid(Object) || static_cast<Object*>(b)->FindOwnProp(name))
+            return false;
+    }
+    return !object->FindSpecial(Object::Special::Set);
+}
+
 // The script method that `object.name(...)` calls when object is a plain Object (a script class instance)
 // and the search meets a descriptor whose method is a script function before anything else of that name;
 // null for every other case, which takes the general invoke protocol.
@@ -878,6 +889,15 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
                         plain->Touch();
                         if (!Object::AssignProp(*p, *params[0]))
                             BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                        stack[sp++] = params[0];
+                        continue;
+                    }
+                    if (!p && NewOwnValueAllowed(plain, name)) {
+                        // A name the chain does not know, with no __Set to ask: a new own value entry.
+                        int at = 0;
+                        plain->FindOwnProp(name, &at);
+                        plain->Touch();
+                        BRM_STOP(plain->AddOwnPropValue(name, at, *params[0]));
                         stack[sp++] = params[0];
                         continue;
                     }
