@@ -222,13 +222,17 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
         }
         if (!s_saved.Reserve(static_cast<size_t>(localCount))) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
         Var* save = s_saved.items + s_saved.used;
+        Char* const empty = VarEmptyString();
         for (int32_t i = 0; i < localCount; ++i) {
             Var* v = locals[i];
             memcpy(static_cast<void*>(&save[i]), static_cast<const void*>(v), sizeof(Var));
-            uint8_t assigned = v->m_attrib & VarAttribAssigned;
-            uint8_t type = v->m_type == VarTypeConstant ? VarTypeConstant : VarTypeNormal;  // a closure's holder
-            new (v) Var(v->m_name, v->m_scope, type);
-            v->m_attrib |= assigned;
+            // A fresh unset variable with the same name and scope (a closure's holder stays a constant).
+            v->m_valueInt64 = 0;
+            v->m_contents = empty;
+            v->m_byteLength = 0;
+            v->m_capacity = 0;
+            v->m_attrib = VarAttribUnset | (v->m_attrib & VarAttribAssigned);
+            v->m_type = v->m_type == VarTypeConstant ? VarTypeConstant : VarTypeNormal;
             // Buffers of the inner calls come from the heap, so that they can be given back on return.
             v->m_allocKind = VarAllocHeap;
         }
@@ -291,6 +295,15 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
             }
             continue;
         }
+        const ValueToken* arg = args[i];
+        if (!p.byRef && v->m_type == VarTypeNormal && !(v->m_attrib & VarAttribObject) &&
+            (arg->symbol == SymInteger || arg->symbol == SymFloat)) {
+            // The common case: a number into a parameter that holds no object (nothing to release).
+            v->m_valueInt64 = arg->valueInt64;
+            v->m_attrib = (v->m_attrib & VarAttribKeptByAssign) | VarAttribStale |
+                          (arg->symbol == SymInteger ? VarAttribInteger : VarAttribFloat);
+            continue;
+        }
         if (p.byRef && v->m_type == VarTypeAlias && (v->m_scope & kVarScopeCaptured))
             st = BindByRef(v->m_aliasFor, args[i], i - shownBase, true);  // closures share the reference
         else if (p.byRef) st = BindByRef(v, args[i], i - shownBase);
@@ -330,7 +343,16 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
     result.result = st;
 
     // Every local is emptied; the interrupted call's locals come back.
-    for (int32_t i = 0; i < localCount; ++i) locals[i]->Free(VarFreeMemory | VarFreeDropAlias | VarFreeMarkUnset);
+    for (int32_t i = 0; i < localCount; ++i) {
+        Var* v = locals[i];
+        if (v->m_type == VarTypeNormal && !(v->m_attrib & VarAttribObject) && v->m_capacity == 0) {
+            // Nothing held: a number or the shared empty string.
+            v->m_byteLength = 0;
+            v->m_attrib = (v->m_attrib & VarAttribAssigned) | VarAttribUnset;
+            continue;
+        }
+        v->Free(VarFreeMemory | VarFreeDropAlias | VarFreeMarkUnset);
+    }
     if (s_saved.used != savedBase) {
         const Var* save = s_saved.items + savedBase;
         for (int32_t i = 0; i < localCount; ++i)
