@@ -621,6 +621,11 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             if (st != Status::Ok) break;
             ScriptLine* other = line->relatedLine;
             bool hasElse = other && other->action == LineAction::Else && other->attribute == line;
+            if (truth && line->nextLine->action == LineAction::Return) {
+                // `if cond` + `return x`: the Return ends this run whatever level runs it, so it runs here.
+                next = line->nextLine;
+                break;
+            }
             if (truth) {
                 st = ExecUntil(line->nextLine, ExecMode::OneLine, ret, &jump);
                 next = hasElse ? other->relatedLine : other;
