@@ -934,7 +934,12 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             } else if (bif || callee) {
                 // Every function object answers its own call (a classic built-in checks its arguments there),
                 // so no type test is needed here.
-                s = bif ? CallBuiltIn(bif, call, params, n) : CallFunction(callee, call, params, n);
+                if (bif)
+                    s = CallBuiltIn(bif, call, params, n);
+                else if (&typeid(*callee) == &typeid(UserFunc))  // the common case, one call level less
+                    s = static_cast<UserFunc*>(callee)->CallWith(call, params, n, nullptr);
+                else
+                    s = CallFunction(callee, call, params, n);
             } else {
                 // Properties, methods and indexing of any value. The target is held for the call, which may
                 // reassign the variable that holds it.
