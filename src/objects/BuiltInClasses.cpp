@@ -82,7 +82,15 @@ Object* CalledPrototype(ValueToken** params) {
 // Runs __Init and __New on the new instance, which the result then holds.
 Status Initialize(Object* instance, CallResult& result, ValueToken** params, int count) {
     Ref<Object> keep(instance);
-    BRM_TRY(instance->Construct(params + 1, count - 1));
+    // The class in params[0] gives way to the instance for the construction: __New receives the
+    // arguments as they stand, with `this` in front, and no new array is built.
+    ValueToken self;
+    self.SetObject(instance);
+    ValueToken* const cls = params[0];
+    params[0] = &self;
+    Status st = instance->ConstructWithThis(params, count);
+    params[0] = cls;
+    BRM_TRY(st);
     result.value.SetObject(keep.Detach());
     return Status::Ok;
 }

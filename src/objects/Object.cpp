@@ -735,26 +735,29 @@ void Object::SetBaseUnchecked(IObject* newBase) {
 // --- Construction ---
 
 Status Object::Construct(ValueToken** params, int paramCount) {
-    Char scratch[kScratchChars];
     ValueToken self;
     self.SetObject(this);
-    IObject* init = FindSpecial(Special::Init);
-    if (init && init != g_trivialInit) {
-        CallResult result(scratch);
-        ValueToken* args[1] = {&self};
-        BRM_TRY(CallFunction(init, result, args, 1));
-    }
-    IObject* ctor = FindSpecial(Special::New);
-    if (!ctor) {
-        if (paramCount)
-            return RaiseMsg(ErrorClass::Error, Msg::TooManyParams);
-        return Status::Ok;
-    }
     ArgsWithThis args(self, nullptr, params, paramCount);
     if (!args.Ok())
         return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+    return ConstructWithThis(args.Array(), args.Count());
+}
+
+Status Object::ConstructWithThis(ValueToken** argsWithThis, int count) {
+    Char scratch[kScratchChars];
+    IObject* init = FindSpecial(Special::Init);
+    if (init && init != g_trivialInit) {
+        CallResult result(scratch);
+        BRM_TRY(CallFunction(init, result, argsWithThis, 1));
+    }
+    IObject* ctor = FindSpecial(Special::New);
+    if (!ctor) {
+        if (count > 1)
+            return RaiseMsg(ErrorClass::Error, Msg::TooManyParams);
+        return Status::Ok;
+    }
     CallResult result(scratch);
-    return CallFunction(ctor, result, args.Array(), args.Count());
+    return CallFunction(ctor, result, argsWithThis, count);
 }
 
 // --- Invoking values ---

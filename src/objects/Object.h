@@ -158,6 +158,8 @@ public:
 
     // Runs __Init (with `this` alone) then __New (with `this` and the arguments) on this fresh instance.
     Status Construct(ValueToken** params, int paramCount);
+    // The same with argsWithThis[0] already this object's token (count includes it).
+    Status ConstructWithThis(ValueToken** argsWithThis, int count);
 
     // A method-like member searched from this object up (borrowed; null when there is none): an own
     // descriptor's method, or an own value that is an object, ends the search; a non-object value first, or
