@@ -289,19 +289,17 @@ bool NewOwnValueAllowed(Object* object, const Char* name) {
     return !object->FindSpecial(Object::Special::Set);
 }
 
-// The script method that `object.name(...)` calls when object is a plain Object (a script class instance)
-// and the search meets a descriptor whose method is a script function before anything else of that name;
-// null for every other case, which takes the general invoke protocol.
-UserFunc* FindPlainMethod(IObject* object, const Char* name) {
+// The method that `object.name(...)` calls (name "Call" for `object(...)`) when object is a plain Object, such
+// as a script class instance or a class, and the search meets a descriptor with a method before anything
+// else of that name; null for every other case, which takes the general invoke protocol.
+IObject* FindPlainMethod(IObject* object, const Char* name) {
     for (IObject* o = object; o; o = o->GetBase()) {
         if (&typeid(*o) != &typeid(Object))
             return nullptr;
         const Property* p = static_cast<Object*>(o)->FindOwnProp(name);
         if (!p)
             continue;
-        if (!p->IsDynamic() || !p->desc->method || &typeid(*p->desc->method) != &typeid(UserFunc))
-            return nullptr;
-        return static_cast<UserFunc*>(p->desc->method);
+        return p->IsDynamic() ? p->desc->method : nullptr;
     }
     return nullptr;
 }
@@ -906,14 +904,20 @@ Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
             CallResult call(scratch);
             call.value.extra = 0;
             Status s;
-            UserFunc* method = nullptr;  // `obj.name(args)` answered by a script method found along obj's chain
-            if (!bif && !callee && name && target && !nameToken && (site->flags & CallKindMask) == CallInvoke &&
-                !(site->flags & (CallVariadic | CallKeepTarget)) && params[-1] == target)
-                method = FindPlainMethod(ObjectOf(target), name);
+            // `obj.name(args)`, or `obj(args)` for a plain object such as a class, answered by a method found
+            // along obj's chain.
+            IObject* method = nullptr;
+            if (!bif && target && !nameToken && !func && (site->flags & CallKindMask) == CallInvoke &&
+                !(site->flags & (CallVariadic | CallKeepTarget)) && params[-1] == target &&
+                (name ? !callee : callee != nullptr))
+                method = FindPlainMethod(ObjectOf(target), name ? name : L"Call");
             if (method) {
                 // The target stands right before the arguments on the stack: it becomes `this` in place.
                 Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(target));
-                s = method->CallWith(call, params - 1, n + 1, nullptr);
+                if (&typeid(*method) == &typeid(UserFunc))
+                    s = static_cast<UserFunc*>(method)->CallWith(call, params - 1, n + 1, nullptr);
+                else
+                    s = CallFunction(method, call, params - 1, n + 1);
             } else if (target && target->symbol == SymSuper) {
                 // The search starts above the prototype (or class) that defines the running method, with the
                 // method's own `this`.
