@@ -335,15 +335,10 @@ Status CallBuiltIn(BuiltInFunc* bif, CallResult& result, ValueToken** params, in
     return bif->def->routine(result, params, count);
 }
 
-class Evaluation {
-public:
-    Evaluation(ScriptLine& line, ArgRecord& arg) : m_line(line), m_arg(arg) {}
-    Status Run(Want want, CallResult* out, bool* truth);
-
-private:
-    ScriptLine& m_line;
-    ArgRecord& m_arg;
-};
+// The general evaluation of a compiled expression. A plain function rather than a method of a stack
+// object, so that the wrappers that end by calling it jump to it instead of adding a frame: script calls
+// nest these frames deeply, and every frame costs a return the processor must predict.
+Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallResult* out, bool* truth);
 
 Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& notFound) {
     notFound = false;
@@ -433,8 +428,8 @@ Status IncDecValue(const ValueToken* operand, ValueToken& old) {
         goto stop;      \
     } while (0)
 
-Status Evaluation::Run(Want want, CallResult* out, bool* truth) {
-    CompiledExpr& expr = *m_arg.postfix;
+Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallResult* out, bool* truth) {
+    CompiledExpr& expr = *exprArg.postfix;
     const int32_t count = expr.count;
     ValueToken* const tokens = expr.tokens;
     // The working arrays of a short expression live in the frame; a longer one takes one alloca (each
@@ -996,7 +991,7 @@ done:
         *truth = result->symbol == SymInteger ? result->valueInt64 != 0 : TokenToBool(*result);
         break;
     case Want::Assign: {
-        Var* target = ArgVar(m_line.args[0]);
+        Var* target = ArgVar(exprLine.args[0]);
         if (!target)
             BRM_FAIL(ErrorEvaluating());
         BRM_STOP(target->Assign(*result));
@@ -1057,7 +1052,7 @@ stop:
         if (truth)
             *truth = false;
         if (want == Want::Assign) {
-            if (Var* target = ArgVar(m_line.args[0])) {
+            if (Var* target = ArgVar(exprLine.args[0])) {
                 ValueToken empty;
                 empty.SetString(L"", 0);
                 status = target->Assign(empty);
@@ -1122,8 +1117,7 @@ Status Evaluate(ScriptLine& line, ArgRecord& arg, Want want, CallResult* out, bo
             out->value = r;
         return Status::Ok;
     }
-    Evaluation evaluation(line, arg);
-    return evaluation.Run(want, out, truth);
+    return RunExpression(line, arg, want, out, truth);
 }
 
 }  // namespace
