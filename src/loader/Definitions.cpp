@@ -100,6 +100,17 @@ struct PendingDefault {
     std::wstring statement;
 };
 
+// One statement of a generated __Init and the source line it comes from, so that an error in it names
+// that line.
+struct Initializer {
+    std::wstring statement;
+    uint16_t fileIndex;
+    int32_t lineNumber;
+};
+Initializer HereInitializer(std::wstring statement) {
+    return {std::move(statement), g_script.loadFileIndex, g_script.loadLineNumber};
+}
+
 // A class whose body is open: its objects, dotted name, the block its members stand in, and the
 // initialiser statements collected for its generated __Init methods.
 struct ClassFrame {
@@ -107,9 +118,11 @@ struct ClassFrame {
     Object* proto;
     std::wstring fullName;
     ScriptLine* block;
-    std::wstring instanceInit;
-    std::wstring staticInit;
+    std::vector<Initializer> instanceInit;
+    std::vector<Initializer> staticInit;
     std::wstring baseName;  // as written after "extends"; empty for Object
+    uint16_t headerFileIndex;  // where the class header stands
+    int32_t headerLineNumber;
 };
 constexpr size_t kMaxClassDepth = 5;
 constexpr size_t kMaxClassName = 254;
@@ -519,7 +532,7 @@ Status NestedClassCall(CallResult& result, ValueToken** params, int count) {
 }
 
 // Adds a generated method "__Init()" to the class or its prototype with the given body statements.
-Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& statements) {
+Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::vector<Initializer>& statements) {
     std::wstring header = L"__Init(){";
     MethodTarget target{&frame, isStatic};
     UserFunc* func = nullptr;
@@ -530,10 +543,17 @@ Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& state
         std::wstring call = L"Super.__Init()";
         st = ParseStatement(call.data(), call.size(), LineAction::Expression);
     }
-    if (st == Status::Ok && !statements.empty()) {
-        std::wstring text = statements;
+    const uint16_t fileIndex = g_script.loadFileIndex;
+    const int32_t lineNumber = g_script.loadLineNumber;
+    for (const Initializer& init : statements) {
+        if (st != Status::Ok) break;
+        g_script.loadFileIndex = init.fileIndex;
+        g_script.loadLineNumber = init.lineNumber;
+        std::wstring text = init.statement;
         st = ParseStatement(text.data(), text.size(), LineAction::Expression);
     }
+    g_script.loadFileIndex = fileIndex;
+    g_script.loadLineNumber = lineNumber;
     if (st == Status::Ok) st = AddLine(LineAction::BlockEnd);
     if (st == Status::Ok) func->bodyEnd = g_script.lastLine;
     ResumeLinking(state);
@@ -543,7 +563,7 @@ Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::wstring& state
 // "name := expr, name2, ..." of a class body: each initialiser becomes part of one statement.
 Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool isStatic) {
     Object* target = isStatic ? frame.cls : frame.proto;
-    std::wstring& out = isStatic ? frame.staticInit : frame.instanceInit;
+    std::wstring out;  // this declaration's initialisers, as one statement
     const std::wstring prefix = isStatic ? frame.fullName : std::wstring(L"this");
     size_t i = 0;
     while (i < length) {
@@ -585,6 +605,7 @@ Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool 
         }
         if (i < length) i = SkipBlanks(text, i + 1);
     }
+    if (!out.empty()) (isStatic ? frame.staticInit : frame.instanceInit).push_back(HereInitializer(out));
     return Status::Ok;
 }
 
@@ -759,9 +780,10 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
         Char* args[1] = {fullName.data()};
         BRM_TRY(AddLine(LineAction::Expression, args, 1, nullptr, true));
     }
-    s_classes.push_back({cls, proto, fullName, OpenBlockLine(), std::wstring(), std::wstring(), baseName});
+    s_classes.push_back({cls, proto, fullName, OpenBlockLine(), {}, {}, baseName, g_script.loadFileIndex,
+                         g_script.loadLineNumber});
     // The base class initialises first.
-    if (!baseName.empty()) s_classes.back().staticInit = baseName;
+    if (!baseName.empty()) s_classes.back().staticInit.push_back(HereInitializer(baseName));
     if (!braceHere) s_classBraceExpected = true;
     return Status::Ok;
 }
@@ -807,8 +829,7 @@ Status EndClass() {
     if (!s_classes.empty()) {
         // Initialising the outer class initialises this one.
         ClassFrame& outer = s_classes.back();
-        if (!outer.staticInit.empty()) outer.staticInit += L", ";
-        outer.staticInit += frame.fullName;
+        outer.staticInit.push_back({frame.fullName, frame.headerFileIndex, frame.headerLineNumber});
     }
     return Status::Ok;
 }
