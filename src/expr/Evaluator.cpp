@@ -133,9 +133,23 @@ int64_t IntPower(int64_t base, int64_t exp) {
     return static_cast<int64_t>(result);
 }
 
+// The comparisons, for integers and for doubles alike; anything else is not an operator of numbers.
+template <class T>
+inline Status Compare(uint32_t op, T a, T b, ValueToken& r) {
+    switch (op) {
+    case SymEqual: case SymStrictEqual: r.SetInteger(a == b); break;
+    case SymNotEqual: case SymStrictNotEqual: r.SetInteger(a != b); break;
+    case SymLess: r.SetInteger(a < b); break;
+    case SymGreater: r.SetInteger(a > b); break;
+    case SymLessOrEqual: r.SetInteger(a <= b); break;
+    case SymGreaterOrEqual: r.SetInteger(a >= b); break;
+    default: return Raised(r, ErrorEvaluating());
+    }
+    return Status::Ok;
+}
+
 // Integer arithmetic and comparison; wraps through unsigned casts.
 inline __attribute__((always_inline)) Status IntegerOp(uint32_t op, int64_t a, int64_t b, ValueToken& r) {
-    r.SetString(L"", 0);  // what a failing operation yields when the user chooses Continue
     uint64_t ua = static_cast<uint64_t>(a), ub = static_cast<uint64_t>(b);
     switch (op) {
     case SymAdd: r.SetInteger(static_cast<int64_t>(ua + ub)); break;
@@ -176,19 +190,12 @@ inline __attribute__((always_inline)) Status IntegerOp(uint32_t op, int64_t a, i
         else
             r.SetInteger(static_cast<int64_t>(ua >> b));
         break;
-    case SymEqual: case SymStrictEqual: r.SetInteger(a == b); break;
-    case SymNotEqual: case SymStrictNotEqual: r.SetInteger(a != b); break;
-    case SymLess: r.SetInteger(a < b); break;
-    case SymGreater: r.SetInteger(a > b); break;
-    case SymLessOrEqual: r.SetInteger(a <= b); break;
-    case SymGreaterOrEqual: r.SetInteger(a >= b); break;
-    default: return Raised(r, ErrorEvaluating());
+    default: return Compare(op, a, b, r);
     }
     return Status::Ok;
 }
 
 Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
-    r.SetString(L"", 0);  // what a failing operation yields when the user chooses Continue
     switch (op) {
     case SymAdd: r.SetFloat(a + b); break;
     case SymSubtract: r.SetFloat(a - b); break;
@@ -212,13 +219,7 @@ Status FloatOp(uint32_t op, double a, double b, ValueToken& r) {
             r.SetFloat(std::pow(a, b));
         }
         break;
-    case SymEqual: case SymStrictEqual: r.SetInteger(a == b); break;
-    case SymNotEqual: case SymStrictNotEqual: r.SetInteger(a != b); break;
-    case SymLess: r.SetInteger(a < b); break;
-    case SymGreater: r.SetInteger(a > b); break;
-    case SymLessOrEqual: r.SetInteger(a <= b); break;
-    case SymGreaterOrEqual: r.SetInteger(a >= b); break;
-    default: return Raised(r, ErrorEvaluating());
+    default: return Compare(op, a, b, r);
     }
     return Status::Ok;
 }
