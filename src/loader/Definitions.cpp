@@ -609,8 +609,23 @@ Status DeclareClassVariables(ClassFrame& frame, Char* text, size_t length, bool 
     return Status::Ok;
 }
 
+// The getter or setter of the property being defined, as the method "Get(params) rest" or "Set(params) rest"
+// (rest: nothing, "{", or "=>" and an expression). A second one of the same kind is "Duplicate
+// declaration." quoting text.
+Status DefinePropertyAccessor(ClassFrame& frame, bool isGet, const Char* rest, size_t restLength, const Char* text) {
+    Object* owner = s_property.isStatic ? frame.cls : frame.proto;
+    if (Property* existing = owner->FindOwnProp(s_property.name.c_str()))
+        if (existing->IsDynamic() && (isGet ? existing->desc->getter : existing->desc->setter))
+            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
+    std::wstring header = std::wstring(isGet ? L"Get(" : L"Set(") + s_property.params + L")" +
+                          (restLength ? L" " + std::wstring(rest, restLength) : L"");
+    MethodTarget target{&frame, s_property.isStatic, isGet ? L'G' : L'S', &s_property.name};
+    UserFunc* func = nullptr;
+    return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
+}
+
 // "Get" or "Set" in a property's accessor list, then nothing ("{" on the next line), "{", or "=>" and an
-// expression. Defined as the method "Get(params)" with the property's bracket parameters.
+// expression.
 Status DefineAccessor(ClassFrame& frame, Char* text, size_t length) {
     size_t i = 0;
     while (i < length && IsNameChar(text[i])) ++i;
@@ -620,15 +635,7 @@ Status DefineAccessor(ClassFrame& frame, Char* text, size_t length) {
     if (after < length && !(text[after] == L'{' && SkipBlanks(text, after + 1) >= length) &&
         !(text[after] == L'=' && text[after + 1] == L'>'))
         return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
-    Object* owner = s_property.isStatic ? frame.cls : frame.proto;
-    if (Property* existing = owner->FindOwnProp(s_property.name.c_str()))
-        if (existing->IsDynamic() && (isGet ? existing->desc->getter : existing->desc->setter))
-            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
-    std::wstring header = std::wstring(isGet ? L"Get(" : L"Set(") + s_property.params + L")" +
-                          (after < length ? L" " + std::wstring(text + after, length - after) : L"");
-    MethodTarget target{&frame, s_property.isStatic, isGet ? L'G' : L'S', &s_property.name};
-    UserFunc* func = nullptr;
-    return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
+    return DefinePropertyAccessor(frame, isGet, text + after, after < length ? length - after : 0, text);
 }
 
 // "Name[params]" followed by nothing, "{", or "=>" and an expression: a dynamic property of the class
@@ -652,19 +659,13 @@ Status DefineProperty(ClassFrame& frame, Char* text, size_t nameLength, size_t l
     if (!arrow && !braceHere && !braceNext) return ReportLoadErrorF(text, Msg::MissingChar, L'{');
     Object* target = isStatic ? frame.cls : frame.proto;
     if (Property* existing = target->FindOwnProp(name.c_str()))
-        if (existing->kind == PropKind::Object ||
-            (existing->IsDynamic() && (existing->desc->method || (arrow && existing->desc->getter))))
+        if (existing->kind == PropKind::Object || (existing->IsDynamic() && existing->desc->method))
             return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
     if (!target->GetOrCreateDynamicProp(name.c_str())) return ReportLoadErrorMsg(Msg::OutOfMemory);
     s_property.isStatic = isStatic;
     s_property.name = name;
     s_property.params = params;
-    if (arrow) {
-        std::wstring header = L"Get(" + params + L") " + std::wstring(text + i, length - i);
-        MethodTarget accessor{&frame, isStatic, L'G', &s_property.name};
-        UserFunc* func = nullptr;
-        return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &accessor);
-    }
+    if (arrow) return DefinePropertyAccessor(frame, true, text + i, length - i, text);
     s_property.open = true;
     s_property.braceExpected = !braceHere;
     return Status::Ok;
