@@ -125,14 +125,7 @@ Status Var::Assign(const ValueToken& value) {
     }
 }
 
-Status Var::AssignNumber(int64_t bits, uint8_t kind) {
-    IObject* old = (m_attrib & VarAttribObject) ? m_object : nullptr;
-    m_valueInt64 = bits;
-    m_attrib = (m_attrib & VarAttribKeptByAssign) | kind | VarAttribStale;
-    if (old)
-        old->Release();
-    return Status::Ok;
-}
+void Var::ReleaseObject(IObject* object) { object->Release(); }
 
 Status Var::AssignInteger(int64_t value) {
     Var* t = Target();

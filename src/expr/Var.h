@@ -191,9 +191,21 @@ struct Var {
         return cap ? static_cast<int32_t>(cap / sizeof(Char) - 1) : 0;
     }
 
+    // A number (kind VarAttribInteger or VarAttribFloat, bits the value's 64 bits) into this normal
+    // variable itself, not through an alias; the text is regenerated when read. Inline: calls bind their
+    // numeric arguments with it.
+    Status AssignNumber(int64_t bits, uint8_t kind) {
+        IObject* old = (m_attrib & VarAttribObject) ? m_object : nullptr;
+        m_valueInt64 = bits;
+        m_attrib = (m_attrib & VarAttribKeptByAssign) | kind | VarAttribStale;
+        if (old)
+            ReleaseObject(old);
+        return Status::Ok;
+    }
+
 private:
+    static void ReleaseObject(IObject* object);
     Status AssignSpecial(const ValueToken& value);  // constant or virtual target
-    Status AssignNumber(int64_t bits, uint8_t kind);
     Status AssignFromVar(Var& source);
     Status CallGetter(CallResult& result);
     Status StoreString(const Char* text, int32_t length, ExactSize exact);  // normal or virtual target

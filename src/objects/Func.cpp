@@ -296,12 +296,9 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
             continue;
         }
         const ValueToken* arg = args[i];
-        if (!p.byRef && v->m_type == VarTypeNormal && !(v->m_attrib & VarAttribObject) &&
-            (arg->symbol == SymInteger || arg->symbol == SymFloat)) {
-            // The common case: a number into a parameter that holds no object (nothing to release).
-            v->m_valueInt64 = arg->valueInt64;
-            v->m_attrib = (v->m_attrib & VarAttribKeptByAssign) | VarAttribStale |
-                          (arg->symbol == SymInteger ? VarAttribInteger : VarAttribFloat);
+        if (!p.byRef && v->m_type == VarTypeNormal && (arg->symbol == SymInteger || arg->symbol == SymFloat)) {
+            // The common case: a number into a plain parameter.
+            st = v->AssignNumber(arg->valueInt64, arg->symbol == SymInteger ? VarAttribInteger : VarAttribFloat);
             continue;
         }
         if (p.byRef && v->m_type == VarTypeAlias && (v->m_scope & kVarScopeCaptured))
