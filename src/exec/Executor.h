@@ -6,7 +6,7 @@
 
 namespace brm {
 
-enum class ExecMode : uint8_t {
+enum class ExecMode : int32_t {  // word-sized, as every flag passed by value (see ExactSize)
     OneLine,       // one line (a whole block when the line is "{")
     UntilBlockEnd, // until the end of the current block
     FunctionBody,  // a function body: Return yields Ok instead of Status::Return

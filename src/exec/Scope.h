@@ -21,7 +21,7 @@ UserFunc* LoadingFunc();
 void SetBindScope(UserFunc* func);
 UserFunc* BindScope();
 
-enum class VarUse : uint8_t { Read, Write };
+enum class VarUse : int { Read, Write };
 // The variable a name written in the bind scope stands for, created when there is none (a local inside a
 // function, a global at the top level). Null after reporting the load error.
 Var* FindOrAddVar(const Char* name, size_t length, VarUse use);

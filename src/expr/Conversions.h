@@ -7,9 +7,9 @@
 namespace brm {
 
 enum class NumericKind : int { None = 0, Integer = 1, Float = 2 };
-enum class AllowNegative : bool { No, Yes };
-enum class AllowEmpty : bool { No, Yes };
-enum class AllowFloat : bool { No, Yes };
+enum class AllowNegative : int { No, Yes };
+enum class AllowEmpty : int { No, Yes };
+enum class AllowFloat : int { No, Yes };
 
 // Blanks around, one sign, "0x" hex digits or decimal digits with at most one point and one exponent
 // (a point after the exponent, as in "1e5.5", is not numeric).
@@ -34,7 +34,7 @@ int FormatInt64(int64_t value, Char* buffer);
 // parsers read a String token's text up to its terminator, so String texts are always terminated.
 const Char* TokenToString(const ValueToken& token, Char* buffer, int32_t* length = nullptr);
 int64_t TokenToInt64(const ValueToken& token);
-enum class HexCheck : bool { No, Yes };
+enum class HexCheck : int { No, Yes };
 double TokenToDouble(const ValueToken& token, HexCheck hex = HexCheck::Yes);
 bool TokenToNumber(const ValueToken& token, ValueToken& number);  // number gets SymInteger or SymFloat
 uint32_t TokenKind(const ValueToken& token);                       // SymString/Integer/Float/Missing/Object

@@ -4,6 +4,7 @@
 // the temporary list and released on every exit path.
 #include "expr/Evaluator.h"
 #include <malloc.h>
+#include <memory>
 #include <cmath>
 #include <cwchar>
 #include <typeinfo>
@@ -24,10 +25,24 @@ namespace brm {
 
 namespace {
 
-// Temporary strings up to this many characters (terminator included) live on the machine stack, as long
-// as all of one evaluation's stay under kStackStringTotal; deep recursion must not exhaust the stack.
-constexpr size_t kStackStringChars = 4097;
-constexpr size_t kStackStringTotal = 40000;
+// Working memory that an evaluation needs beyond its frame (temporary text, the arrays of a long
+// expression, spread arguments) is taken from one arena and given back, in reverse order, when the
+// evaluation ends: evaluations nest strictly (calls, pseudo-threads), so a mark is all it takes. Not
+// alloca: a frame with a variable size keeps a register for its base, and this loop needs every one.
+// Pieces that do not fit come from the heap.
+constexpr size_t kArenaPiece = 8194;        // bytes; larger text always comes from the heap
+constexpr size_t kArenaBytes = 1u << 20;
+alignas(16) char g_arena[kArenaBytes];
+size_t g_arenaUsed = 0;
+
+inline void* ArenaTake(size_t bytes) {
+    bytes = (bytes + 15) & ~static_cast<size_t>(15);
+    if (bytes > kArenaBytes - g_arenaUsed)
+        return nullptr;
+    void* p = g_arena + g_arenaUsed;
+    g_arenaUsed += bytes;
+    return p;
+}
 
 enum class Want { Nothing, Truth, Value, ValueOrMissing, Assign };
 
@@ -399,15 +414,13 @@ Status IncDecValue(const ValueToken* operand, ValueToken& old) {
     return Status::Ok;
 }
 
-// The allocation of temporary text must happen in the frame that uses it (alloca), hence a macro.
+// Temporary text: from the arena when short, else from the heap and listed for release.
 #define BRM_TEMP_TEXT(ptr, chars)                                                                     \
     do {                                                                                              \
-        size_t brmChars_ = (chars);                                                                   \
-        if (brmChars_ <= kStackStringChars && arenaUsed + brmChars_ <= kStackStringTotal) {           \
-            (ptr) = static_cast<Char*>(alloca(brmChars_ * sizeof(Char)));                             \
-            arenaUsed += brmChars_;                                                                   \
-        } else {                                                                                      \
-            (ptr) = static_cast<Char*>(malloc(brmChars_ * sizeof(Char)));                             \
+        size_t brmBytes_ = (chars) * sizeof(Char);                                                    \
+        (ptr) = brmBytes_ <= kArenaPiece ? static_cast<Char*>(ArenaTake(brmBytes_)) : nullptr;        \
+        if (!(ptr)) {                                                                                 \
+            (ptr) = static_cast<Char*>(malloc(brmBytes_));                                            \
             if (!(ptr)) {                                                                             \
                 status = RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);                         \
                 goto stop;                                                                            \
@@ -433,25 +446,33 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
     CompiledExpr& expr = *exprArg.postfix;
     const int32_t count = expr.count;
     ValueToken* const tokens = expr.tokens;
-    // The working arrays of a short expression live in the frame; a longer one takes one alloca (each
-    // alloca costs a stack probe).
+    // The working arrays of a short expression live in the frame; a longer one takes them from the arena.
     constexpr int32_t kInlineTokens = 24;
-    alignas(16) ValueToken inlineSlots[kInlineTokens];
+    ValueToken inlineSlots[kInlineTokens];
     ValueToken* inlineStack[kInlineTokens + 1];
     Temp inlineTemps[kInlineTokens + 1];
     ValueToken** stack = inlineStack;
     ValueToken* slots = inlineSlots;
     Temp* temps = inlineTemps;
+    const size_t arenaMark = g_arenaUsed;
+    // Heap arrays of a very long expression when the arena is full; given back on every exit path.
+    std::unique_ptr<char, decltype(&free)> heapArrays(nullptr, &free);
     if (count > kInlineTokens) {
-        auto* block = static_cast<char*>(alloca(sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1) +
-                                                sizeof(Temp) * (count + 1)));
+        const size_t bytes =
+            sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1) + sizeof(Temp) * (count + 1);
+        auto* block = static_cast<char*>(ArenaTake(bytes));
+        if (!block) {
+            heapArrays.reset(static_cast<char*>(malloc(bytes)));
+            block = heapArrays.get();
+            if (!block)
+                return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        }
         slots = reinterpret_cast<ValueToken*>(block);
         stack = reinterpret_cast<ValueToken**>(block + sizeof(ValueToken) * count);
         temps = reinterpret_cast<Temp*>(block + sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1));
     }
     int sp = 0;
     int tempCount = 0;
-    size_t arenaUsed = 0;
     Status status = Status::Ok;
     Char scratch[kScratchChars];
     ValueToken* result = nullptr;
@@ -821,6 +842,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 }
             }
             Ref<IObject> spreadHold;  // f(args*): the Array whose items replace the last argument, held for the call
+            std::unique_ptr<char, decltype(&free)> spreadHeap(nullptr, &free);
             if (site->flags & CallVariadic) {
                 auto* spread = n ? dynamic_cast<Array*>(ObjectOf(params[n - 1])) : nullptr;
                 if (!spread || (site->flags & CallKindMask) == CallSet)
@@ -828,8 +850,17 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                                             L"Spreading a value other than an Array"));
                 spreadHold = Ref<IObject>::Borrow(spread);
                 uint32_t items = spread->Length();
-                auto** expanded = static_cast<ValueToken**>(alloca(sizeof(ValueToken*) * (n + items)));
-                auto* values = static_cast<ValueToken*>(alloca(sizeof(ValueToken) * (items + 1)));
+                const size_t pointerBytes = (sizeof(ValueToken*) * (n + items) + 15) & ~static_cast<size_t>(15);
+                const size_t bytes = pointerBytes + sizeof(ValueToken) * (items + 1);
+                auto* block = static_cast<char*>(ArenaTake(bytes));
+                if (!block) {
+                    spreadHeap.reset(static_cast<char*>(malloc(bytes)));
+                    block = spreadHeap.get();
+                    if (!block)
+                        BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                }
+                auto** expanded = reinterpret_cast<ValueToken**>(block);
+                auto* values = reinterpret_cast<ValueToken*>(block + pointerBytes);
                 for (int k = 0; k < n - 1; ++k)
                     expanded[k] = params[k];
                 for (uint32_t k = 0; k < items; ++k) {
@@ -1038,6 +1069,7 @@ done:
     }
     }
 stop:
+    g_arenaUsed = arenaMark;
     for (int k = 0; k < tempCount; ++k) {
         if (temps[k].memory)
             free(temps[k].memory);

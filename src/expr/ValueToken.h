@@ -76,12 +76,31 @@ struct ValueToken {
         void* extraPtr;  // call-site record or jump target in a compiled expression
     };
 
+    ValueToken() = default;
+    // Copied word by word: a token is mostly written field by field just before it is copied, and one
+    // wide load over several narrower stores cannot take its data from them, which stalls every copy.
+    ValueToken(const ValueToken& other) noexcept { CopyWords(other); }
+    ValueToken& operator=(const ValueToken& other) noexcept {
+        CopyWords(other);
+        return *this;
+    }
+
     void SetString(const Char* text, int32_t length = -1) { marker = text; markerLength = length; symbol = SymString; }
     void SetInteger(int64_t v) { valueInt64 = v; symbol = SymInteger; }
     void SetFloat(double v) { valueDouble = v; symbol = SymFloat; }
     void SetMissing() { valueInt64 = 0; symbol = SymMissing; }
     void SetVar(Var* v, uint32_t usage = VarUsageRead) { var = v; varUsage = usage; symbol = SymVariable; }
     void SetObject(IObject* o) { object = o; secondWord = 0; symbol = SymObject; }  // borrows; owner adds refs
+
+private:
+    void CopyWords(const ValueToken& other) {
+        constexpr size_t kWords = sizeof(ValueToken) / sizeof(uintptr_t);
+        uintptr_t w[kWords];
+        __builtin_memcpy(w, &other, sizeof w);
+        // Keeps the words apart, so that they are not merged back into one vector copy.
+        for (size_t i = 0; i < kWords; ++i) asm("" : "+r"(w[i]));
+        __builtin_memcpy(static_cast<void*>(this), w, sizeof w);
+    }
 };
 static_assert(sizeof(void*) != 4 || sizeof(ValueToken) == 16, "on 32-bit targets a ValueToken is four 32-bit words");
 

@@ -79,8 +79,10 @@ struct BuiltInVarDesc {
     Status (*setter)(const ValueToken& value, const Char* name);
 };
 
-enum class ExactSize : bool { No, Yes };   // Yes: the caller knows the final size; no room for growth
-enum class Refresh : bool { No, Yes };     // Yes: bring stale text up to date (or call the getter) first
+// Flags passed by value are word-sized: this compiler reads a byte argument as a whole word, and the
+// caller's byte store cannot be forwarded to that load, which stalls every call.
+enum class ExactSize : int { No, Yes };   // Yes: the caller knows the final size; no room for growth
+enum class Refresh : int { No, Yes };     // Yes: bring stale text up to date (or call the getter) first
 
 // What a read-only variable was asked to do, for "This %s cannot %s.".
 enum class VarAction { Assign, TakeReference, Output };

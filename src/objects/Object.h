@@ -87,7 +87,7 @@ public:
     };
 
     // The members that construction, destruction and the meta-function fallbacks look for.
-    enum class Special : uint8_t { Init, New, Delete, Get, Set, Call, Count };
+    enum class Special : int { Init, New, Delete, Get, Set, Call, Count };
 
     // Script objects come from a recycling allocator (see Object.cpp); placement construction (pool
     // objects that are never freed) stays available.
