@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include "exec/ErrorReport.h"
+#include "expr/Conversions.h"
+#include "expr/Var.h"
 #include "loader/ScriptLine.h"
 #include "loader/SourceFiles.h"
 #include "objects/ErrorObjects.h"
@@ -78,6 +80,19 @@ Status RaiseFormatted(ErrorClass cls, const Char* extra, Msg id, ...) {
     FormatMessageTextV(text, sizeof(text) / sizeof(text[0]), MessageText(id), args);
     va_end(args);
     return RaiseError(cls, text, extra);
+}
+
+Status RaiseParamError(int paramIndex, const ValueToken& value) {
+    Char scratch[kScratchChars];
+    ValueToken v = value;
+    if (v.symbol == SymVariable) {
+        if (v.var->IsUnset())
+            v.SetString(L"", 0);
+        else
+            value.var->ToToken(v);
+    }
+    const Char* text = v.symbol == SymObject ? TokenTypeName(v) : TokenToString(v, scratch);
+    return RaiseFormatted(ErrorClass::ValueError, text, Msg::ParamInvalid, paramIndex + 1);
 }
 
 Status CriticalError(Msg id, const Char* extra) {

@@ -19,6 +19,9 @@ Status CriticalError(Msg id, const Char* extra = nullptr);                      
 // Ok only when the user chose Continue on a continuable error (kind 9, what the routines above use).
 enum class ErrorKind : int;
 Status RaiseWithKind(ErrorKind kind, ErrorClass cls, const Char* message, const Char* extra = nullptr);
+// "Parameter #%i invalid." (ValueError) with the value as text as the extra (an object by its type name);
+// paramIndex is 0-based.
+Status RaiseParamError(int paramIndex, const ValueToken& value);
 // An OSError for a system error code: OSError's __New turns the code into "(code) system text".
 Status RaiseOSErrorCode(uint32_t code, const Char* extra = nullptr);
 

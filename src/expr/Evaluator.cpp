@@ -338,10 +338,11 @@ Status CallBuiltIn(BuiltInFunc* bif, CallResult& result, ValueToken** params, in
         return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, bif->Name());
     for (int i = 0; i < count; ++i) {
         if (i < bif->MinParams() && IsMissing(params[i]))
-            return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam, bif->Name());
+            return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam);
         if (bif->IsOutputParam(i) && !IsMissing(params[i])) {
             const ValueToken* p = params[i];
-            bool ok = p->symbol == SymVariable && p->varUsage != VarUsageRead && p->varUsage != VarUsageMaybeUnset;
+            bool ok = (p->symbol == SymVariable && p->varUsage != VarUsageRead && p->varUsage != VarUsageMaybeUnset) ||
+                      dynamic_cast<VarRef*>(ObjectOf(p));
             if (!ok)
                 return RaiseParamTypeError(i, L"variable reference", *p);
         }
@@ -941,7 +942,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             if (method) {
                 // The target stands right before the arguments on the stack: it becomes `this` in place.
                 Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(target));
-                if (&typeid(*method) == &typeid(UserFunc))
+                if (&typeid(*method) == &typeid(UserFunc) && !static_cast<UserFunc*>(method)->OwnPropCount())
                     s = static_cast<UserFunc*>(method)->CallWith(call, params - 1, n + 1, nullptr);
                 else
                     s = CallFunction(method, call, params - 1, n + 1);
@@ -967,7 +968,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 // so no type test is needed here.
                 if (bif)
                     s = CallBuiltIn(bif, call, params, n);
-                else if (&typeid(*callee) == &typeid(UserFunc))  // the common case, one call level less
+                else if (&typeid(*callee) == &typeid(UserFunc) && !static_cast<UserFunc*>(callee)->OwnPropCount())
+                    // the common case, one call level less (an own Call property takes the general way)
                     s = static_cast<UserFunc*>(callee)->CallWith(call, params, n, nullptr);
                 else
                     s = CallFunction(callee, call, params, n);

@@ -101,7 +101,7 @@ Status FinishInstance(Object* instance, CallResult& result, ValueToken** params,
     Ref<Object> keep(instance);
     Object* protoObject = CalledPrototype(params);
     if (!protoObject)
-        return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+        return RaiseParamError(0, *params[0]);
     if (protoObject != instance->GetBase())
         BRM_TRY(instance->SetBase(protoObject));  // continued: construction goes on with the old base
     return Initialize(keep.Detach(), result, params, count);

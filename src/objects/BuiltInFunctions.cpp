@@ -12,6 +12,7 @@
 #include "expr/Var.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
+#include "objects/VarRef.h"
 
 namespace brm {
 
@@ -312,8 +313,16 @@ Status Type(CallResult& result, ValueToken** params, int) {
 Status IsSetRef(CallResult& result, ValueToken** params, int) {
     const ValueToken& t = *params[0];
     Var* var = nullptr;
-    if (t.symbol == SymVariable && t.varUsage != VarUsageRead && t.varUsage != VarUsageMaybeUnset)
+    if (t.symbol == SymVariable && t.varUsage != VarUsageRead && t.varUsage != VarUsageMaybeUnset) {
         var = t.var;
+    } else {
+        // A reference made earlier with &, passed by value or in a variable.
+        IObject* o = t.symbol == SymObject                           ? t.object
+                     : t.symbol == SymVariable && t.var->IsObject() ? t.var->Object()
+                                                                     : nullptr;
+        if (auto* ref = dynamic_cast<VarRef*>(o))
+            var = &ref->Body();
+    }
     if (!var)
         return RaiseParamTypeError(0, L"variable reference", t);
     Var* target = var->Target();

@@ -365,26 +365,67 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
 
 Status CallbackCheck(IObject* func, int paramCount, bool raiseErrors, bool& valid, int* minParams) {
     valid = true;
-    auto* f = dynamic_cast<Func*>(func);
-    int minimum = 0, maximum = 0;
-    bool variadic = false;
-    if (f) {
-        minimum = f->MinParams();
-        maximum = f->MaxParams();
-        variadic = f->IsVariadic();
-    } else if (auto* bif = dynamic_cast<BuiltInFunc*>(func)) {
-        minimum = bif->MinParams();
-        maximum = bif->MaxParams();
-        variadic = bif->IsVariadic();
-    } else {
-        return Status::Ok;  // other objects are checked when called
-    }
-    if (minParams) *minParams = minimum;
-    if (paramCount != -1 && (paramCount < minimum || (paramCount > maximum && !variadic))) {
+    ValueToken self;
+    self.SetObject(func);
+    // A function without own properties answers from its record; anything else through the invoke
+    // protocol, so that any object with the shape properties or a Call method will do.
+    auto* known = dynamic_cast<Func*>(func);
+    if (known && known->OwnPropCount()) known = nullptr;
+    // One shape property; found stays false when the object has none.
+    const auto read = [&self, known](const Char* name, int64_t& out, bool& found) -> Status {
+        if (known) {
+            found = true;
+            out = name[0] == L'M' ? (name[1] == L'i' ? known->MinParams() : known->MaxParams()) : known->IsVariadic();
+            return Status::Ok;
+        }
+        Char scratch[kScratchChars];
+        CallResult r(scratch);
+        Status st = InvokeValue(r, InvokeGet, name, self, nullptr, 0);
+        found = st == Status::Ok;
+        if (st == Status::NotHandled) return Status::Ok;
+        BRM_TRY(st);
+        out = TokenToInt64(r.value);
+        return Status::Ok;
+    };
+    const auto invalid = [&valid, raiseErrors]() -> Status {
         valid = false;
-        if (raiseErrors) return RaiseMsg(ErrorClass::ValueError, Msg::InvalidCallback);
+        return raiseErrors ? RaiseMsg(ErrorClass::ValueError, Msg::InvalidCallback) : Status::Ok;
+    };
+    int64_t minimum = 0, maximum = 0, variadic = 0;
+    bool hasMin = false, hasMax = false, hasVariadic = false;
+    if (paramCount != -1 || minParams) {
+        BRM_TRY(read(L"MinParams", minimum, hasMin));
+        if (minParams) {
+            if (!hasMin) return RaiseNoMember(self, InvokeGet, L"MinParams");
+            *minParams = static_cast<int>(minimum);
+        }
+        if (hasMin && paramCount != -1 && paramCount < minimum) return invalid();
     }
-    return Status::Ok;
+    if (paramCount > 0 && (!hasMin || minimum != paramCount)) {
+        BRM_TRY(read(L"MaxParams", maximum, hasMax));
+        if (hasMax && maximum < paramCount) {
+            BRM_TRY(read(L"IsVariadic", variadic, hasVariadic));
+            if (!hasVariadic || !variadic) return invalid();
+        }
+    }
+    if (hasMin || hasMax || known) return Status::Ok;
+    // Nothing tells the shape: the object must at least be callable. Other objects (COM) are let through.
+    auto* object = dynamic_cast<Object*>(func);
+    if (!object) return Status::Ok;
+    bool accessorOnly = false;
+    for (Object* o = object; o; o = static_cast<Object*>(o->GetBase())) {
+        Property* p = o->FindOwnProp(L"Call");
+        if (!p) continue;
+        if (p->IsDynamic()) {
+            if (p->desc->method) return Status::Ok;
+            accessorOnly = accessorOnly || p->desc->getter;
+            continue;
+        }
+        if (p->kind == PropKind::Object && !accessorOnly) return Status::Ok;
+        break;
+    }
+    valid = false;
+    return raiseErrors ? RaiseNoMember(self, InvokeCall, L"Call") : Status::Ok;
 }
 
 ScriptLine* LineAfterFunctionBody(ScriptLine* begin) {
@@ -407,7 +448,8 @@ Status FuncMemberRoutine(IObject* self, CallResult& result, int identity, int in
 Status Func::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken, ValueToken** params,
                           int paramCount) {
     const int kind = flags & InvokeKindMask;
-    if (!name && kind == InvokeCall) return Call(result, params, paramCount);
+    // A function given an own Call is invoked through it, like any object.
+    if (!name && kind == InvokeCall && !OwnPropCount()) return Call(result, params, paramCount);
     return Object::InvokeMember(result, flags, name, thisToken, params, paramCount);
 }
 
@@ -560,7 +602,7 @@ Status BoundFunc::Call(CallResult& result, ValueToken** params, int count) {
         list[n++] = &tokens[i];
     }
     while (next < count) list[n++] = params[next++];
-    while (n > 0 && list[n - 1]->symbol == SymMissing) --n;  // trailing placeholders are simply omitted
+    // Placeholders left unfilled are passed as Missing: the target decides what an omitted argument means.
     // The target and the bound values stay alive even if the call releases this object.
     AddRef();
     Status st;
@@ -621,7 +663,7 @@ Status FuncMemberRoutine(IObject* self, CallResult& result, int identity, int in
             return RaiseParamTypeError(0, L"Integer", value);
         int64_t n = number.valueInt64;
         if (n < 1 || (n > f->MaxParams() && !f->IsVariadic()))
-            return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+            return RaiseParamError(0, value);
         int index = static_cast<int>(n > 100000 ? 100000 : n) - 1;
         result.value.SetInteger(optional ? f->ArgIsOptional(index) : f->ArgIsByRef(index));
         return Status::Ok;
@@ -662,7 +704,7 @@ Status BifObjBindMethod(CallResult& result, ValueToken** params, int paramCount)
     ValueToken obj;
     if (params[0]->symbol == SymVariable) params[0]->var->ToToken(obj);
     else obj = *params[0];
-    if (obj.symbol != SymObject) return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
+    if (obj.symbol != SymObject) return RaiseParamError(0, obj);
     const Char* member = nullptr;
     Char buffer[kScratchChars];
     std::wstring name;

@@ -40,21 +40,22 @@ IObject* NativeFunc::GetBase() { return FuncBase<Func>(this); }
 
 Status NativeFunc::InvokeMember(CallResult& result, int flags, const Char* name, ValueToken& thisToken,
                                 ValueToken** params, int paramCount) {
-    if (!name && (flags & InvokeKindMask) == InvokeCall)
+    if (!name && (flags & InvokeKindMask) == InvokeCall && !OwnPropCount())
         return Call(result, params, paramCount);
     return Func::InvokeMember(result, flags, name, thisToken, params, paramCount);
 }
 
 Status NativeFunc::CheckArgCount(ValueToken** params, int& count) {
-    while (count > m_minParams && count > 0 && IsOmitted(params[count - 1]))
-        --count;  // trailing omitted arguments are simply not passed
+    // Trailing omitted arguments are dropped only when there are too many; a variadic method receives them.
+    while (count > m_maxParams && !m_isVariadic && count > 0 && IsOmitted(params[count - 1]))
+        --count;
     if (count > m_maxParams && !m_isVariadic)
         return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, m_name);
     if (count < m_minParams)
         return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, m_name);
     for (int i = 0; i < m_minParams; ++i)
         if (IsOmitted(params[i]))
-            return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam, m_name);
+            return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam);  // no name, unlike the counts
     return Status::Ok;
 }
 

@@ -454,7 +454,8 @@ IObject* Object::FindSpecial(Special which) {
 }
 
 void Object::Delete() {
-    if (m_base && !IsPrototype()) {
+    // What owns __Class counts as a prototype here, whatever its flags: a prototype never runs __Delete.
+    if (m_base && !FindOwnProp(L"__Class")) {
         IObject* method = FindSpecial(Special::Delete);
         if (method) {
             method->AddRef();
@@ -669,7 +670,8 @@ Status Object::DefineSetter(const Char* name, IObject* func) {
 // --- Type and base ---
 
 const Char* Object::TypeName() {
-    if (IsPrototype())
+    // Ownership decides, not the flag: a script may give an object its own __Class or take it away.
+    if (FindOwnProp(L"__Class"))
         return L"Prototype";
     for (Object* o = static_cast<Object*>(m_base); o; o = static_cast<Object*>(o->m_base)) {
         Property* p = o->FindOwnProp(L"__Class");
@@ -811,9 +813,9 @@ Status InvokeValueOrFail(CallResult& result, int flags, const Char* name, ValueT
 Status CallFunction(IObject* func, CallResult& result, ValueToken** params, int paramCount) {
     // A script function, the common case, is called without the detour through the invoke protocol; every
     // other function kind answers a nameless call itself (a classic built-in through its argument checks).
-    if (&typeid(*func) == &typeid(UserFunc))  // by address: a script function is always this one record
+    if (&typeid(*func) == &typeid(UserFunc) && !static_cast<UserFunc*>(func)->OwnPropCount())  // by address: a script function is always this one record
         return static_cast<UserFunc*>(func)->CallWith(result, params, paramCount, nullptr);
-    if (&typeid(*func) == &typeid(RoutineFunc))  // a class's Call, among others
+    if (&typeid(*func) == &typeid(RoutineFunc) && !static_cast<RoutineFunc*>(func)->OwnPropCount())  // a class's Call
         return static_cast<RoutineFunc*>(func)->Call(result, params, paramCount);
     ValueToken callee;
     callee.SetObject(func);

@@ -33,10 +33,6 @@ inline Object* TokenScriptObject(const ValueToken& t) { return dynamic_cast<Obje
 
 inline bool Given(ValueToken** params, int count, int i) { return i < count && TokenKind(*params[i]) != SymMissing; }
 
-Status ParamError(int zeroBasedIndex) {
-    return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, zeroBasedIndex + 1);
-}
-
 Status OutOfMemory() { return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory); }
 
 // A member name from any value: numbers as text, objects refused with a parameter error.
@@ -208,9 +204,12 @@ Status BifObjOwn(CallResult& result, ValueToken** params, int count) {
         return Status::Ok;
     }
     default: {
-        ValueToken self;
-        self.SetObject(o);
-        return InvokeValueOrFail(result, InvokeCall, L"OwnProps", self, nullptr, 0);
+        // The table itself, not a call of OwnProps: a class may define a method of that name for its own ends.
+        IndexEnumerator* e = IndexEnumerator::Create(o, OwnPropsStep, 0);
+        if (!e)
+            return OutOfMemory();
+        result.value.SetObject(e);
+        return Status::Ok;
     }
     }
 }
@@ -220,7 +219,7 @@ Status BifObjAddRef(CallResult& result, ValueToken** params, int) {
     ValueToken n;
     if (!TokenToNumber(*params[0], n) || n.symbol != SymInteger ||
         static_cast<uint64_t>(n.valueInt64) < kLowestObjectAddress)
-        return ParamError(0);
+        return RaiseParamError(0, *params[0]);
     auto* o = reinterpret_cast<IObject*>(static_cast<uintptr_t>(n.valueInt64));
     result.value.SetInteger(Identity(result) == 0 ? o->AddRef() : o->Release());
     return Status::Ok;
@@ -241,7 +240,7 @@ Status BifObjPtr(CallResult& result, ValueToken** params, int) {
     ValueToken n;
     if (!TokenToNumber(*params[0], n) || n.symbol != SymInteger ||
         static_cast<uint64_t>(n.valueInt64) < kLowestObjectAddress)
-        return ParamError(0);
+        return RaiseParamError(0, *params[0]);
     auto* o = reinterpret_cast<IObject*>(static_cast<uintptr_t>(n.valueInt64));
     if (id == 3)
         o->AddRef();
@@ -256,7 +255,7 @@ namespace {
 Status ObjClone(IObject* selfObject, CallResult& result, int, int, ValueToken**, int) {
     auto* self = static_cast<Object*>(selfObject);
     Object* objectProto = BuiltInPrototype(ClassId::Object);
-    if (self->NativePrototype() != objectProto && self != objectProto)
+    if (self->NativePrototype() != objectProto)  // Object.Prototype itself has none: not a plain Object
         return RaiseMsg(ErrorClass::TypeError, Msg::TypeMismatchPlain);
     Object* copy = Object::Create(self->GetBase());
     if (!copy)
@@ -294,7 +293,7 @@ Status ObjClone(IObject* selfObject, CallResult& result, int, int, ValueToken**,
 Status OwnName(ValueToken** params, int i, Char* buffer, const Char*& name, bool refuseEmpty) {
     BRM_TRY(NameParam(params, i, buffer, name));
     if (refuseEmpty && !*name)
-        return ParamError(i);
+        return RaiseParamError(i, *params[i]);
     return Status::Ok;
 }
 
@@ -305,7 +304,7 @@ Status ObjDefineProp(IObject* selfObject, CallResult& result, int, int, ValueTok
     BRM_TRY(OwnName(params, 0, buffer, name, true));
     Object* desc = TokenScriptObject(*params[1]);
     if (!desc)
-        return ParamError(1);
+        return RaiseParamError(1, *params[1]);
     IObject* parts[3] = {};
     const Char* partNames[3] = {L"Get", L"Set", L"Call"};
     int present = 0;
@@ -315,14 +314,14 @@ Status ObjDefineProp(IObject* selfObject, CallResult& result, int, int, ValueTok
         if (!p)
             continue;
         if (p->kind != PropKind::Object)
-            return ParamError(1);
+            return RaiseParamError(1, *params[1]);
         p->ToToken(v);
         parts[k] = v.object;
         ++present;
     }
     Property* valueProp = desc->FindOwnProp(L"Value");
     if ((valueProp && present) || (!valueProp && !present) || (valueProp && valueProp->IsDynamic()))
-        return ParamError(1);
+        return RaiseParamError(1, *params[1]);
     // Hold the parts: defining them may release the descriptor object's last other owner.
     Ref<IObject> held[3];
     for (int k = 0; k < 3; ++k)

@@ -234,7 +234,8 @@ Status Object::InvokeMember(CallResult& result, int flags, const Char* name, Val
 
 namespace {
 
-// Reads MinParams, MaxParams and IsVariadic; a native Func answers directly.
+// Reads MinParams, MaxParams and IsVariadic; a native Func answers directly. Any callable object may be an
+// accessor: a property it lacks leaves that part of the shape unknown (0) rather than failing.
 Status ReadShape(IObject* func, int64_t& minParams, int64_t& maxParams, bool& variadic) {
     if (auto* f = dynamic_cast<Func*>(func)) {
         minParams = f->MinParams();
@@ -255,7 +256,10 @@ Status ReadShape(IObject* func, int64_t& minParams, int64_t& maxParams, bool& va
     for (int i = 0; i < 3; ++i) {
         Char scratch[kScratchChars];
         CallResult r(scratch);
-        BRM_TRY(InvokeValueOrFail(r, InvokeGet, names[i], self, nullptr, 0));
+        Status st = InvokeValue(r, InvokeGet, names[i], self, nullptr, 0);
+        if (st == Status::NotHandled)
+            continue;
+        BRM_TRY(st);
         values[i] = TokenToInt64(r.value);
     }
     minParams = values[0];

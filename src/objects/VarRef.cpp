@@ -1,6 +1,7 @@
 // VarRef: creation and the release of its Var's contents when the last reference goes.
 #include "objects/VarRef.h"
 #include <new>
+#include "objects/Object.h"
 
 namespace brm {
 
@@ -14,5 +15,7 @@ VarRef::~VarRef() { m_var.Free(VarFreeMemory | VarFreeDropAlias | VarFreeMarkUns
 VarRef* VarRef::Create() { return new (std::nothrow) VarRef(); }
 
 const Char* VarRef::TypeName() { return L"VarRef"; }
+
+IObject* VarRef::GetBase() { return BuiltInPrototype(ClassId::VarRef); }
 
 }  // namespace brm

@@ -13,6 +13,8 @@ public:
     static VarRef* Create();
 
     const Char* TypeName() override;
+    // VarRef.Prototype: members of a reference are searched there on its behalf.
+    IObject* GetBase() override;
     Var& Body() { return m_var; }
 
 private:
