@@ -820,13 +820,14 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             }
             const Char* name = site->memberName;
             ValueToken* nameToken = nullptr;
-            Char nameBuffer[kScratchChars];
             if (site->flags & CallDynamicName) {
                 nameToken = stack[--sp];
                 const Char* text;
                 int32_t length;
                 if (ObjectOf(nameToken))
                     BRM_FAIL(RaiseTypeError(L"String", *nameToken));
+                Char* nameBuffer;  // a number's text; from the arena, as the frame is kept small for recursion
+                BRM_TEMP_TEXT(nameBuffer, kScratchChars);
                 BRM_STOP(ConcatText(nameToken, nameBuffer, text, length));
                 name = text;
             }
