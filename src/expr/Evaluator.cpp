@@ -910,7 +910,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 IObject* object = ObjectOf(target);
                 if (object && &typeid(*object) == &typeid(Object)) {
                     auto* plain = static_cast<Object*>(object);
-                    Property* p = plain->FindOwnProp(name);
+                    int at = 0;
+                    Property* p = plain->FindOwnProp(name, &at);
                     if (p && !p->IsDynamic()) {
                         Ref<IObject> hold = Ref<IObject>::Borrow(object);  // the old value may run __Delete
                         plain->Touch();
@@ -921,8 +922,6 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     }
                     if (!p && NewOwnValueAllowed(plain, name)) {
                         // A name the chain does not know, with no __Set to ask: a new own value entry.
-                        int at = 0;
-                        plain->FindOwnProp(name, &at);
                         plain->Touch();
                         BRM_STOP(plain->AddOwnPropValue(name, at, *params[0]));
                         stack[sp++] = params[0];

@@ -223,9 +223,9 @@ struct OwnedValue {
 inline int CompareName(Char key, const Char* name, const Property& entry) {
     if (key != entry.key)
         return key < entry.key ? -1 : 1;
-    if (!key)
-        return 0;  // both names are empty
     const Char* other = entry.name;
+    if (!key || other == name)
+        return 0;  // both empty, or the same shared name text
     for (size_t i = 1;; ++i) {
         Char a = FoldKey(name[i]), b = FoldKey(other[i]);
         if (a != b)
