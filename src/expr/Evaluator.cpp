@@ -882,9 +882,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             BuiltInFunc* bif = site->builtIn;
             IObject* callee = nullptr;  // a function object, other than a classic built-in the compiler bound
             if (!bif && !name && (site->flags & CallKindMask) == CallInvoke && !(target && target->symbol == SymSuper)) {
+                // A primitive has no function of its own: its type's prototype is asked for Call below.
                 callee = func ? func : ObjectOf(target);
-                if (!callee)
-                    BRM_FAIL(MemberError(target, site, nullptr));
             }
             if (!bif && !callee && name && !n && target && (site->flags & CallKindMask) == CallGet) {
                 // A number or an object read from a plain object's own table needs none of the invoke

@@ -164,7 +164,7 @@ private:
 
 protected:
     ~UserFunc() override = default;
-    void Delete() override {}  // pool memory: a script function lives for the whole run
+    bool Delete() override { return true; }  // pool memory: a script function lives for the whole run
 };
 
 // A nested function bound to the variables of one call of its enclosing function.

@@ -20,7 +20,7 @@ protected:
     NativeFunc(const Char* name, int minParams, int maxParams, bool isVariadic);
     // The shared argument checks: too many, too few, a required one omitted. Fail is raised.
     Status CheckArgCount(ValueToken** params, int& count);
-    void Delete() override {}  // pool memory: never freed
+    bool Delete() override { return true; }  // pool memory: never freed
 };
 
 class BuiltInMethod final : public NativeFunc {

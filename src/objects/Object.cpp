@@ -453,7 +453,7 @@ IObject* Object::FindSpecial(Special which) {
     return slot.found[static_cast<int>(which)];
 }
 
-void Object::Delete() {
+bool Object::Delete() {
     // What owns __Class counts as a prototype here, whatever its flags: a prototype never runs __Delete.
     if (m_base && !FindOwnProp(L"__Class")) {
         IObject* method = FindSpecial(Special::Delete);
@@ -478,11 +478,12 @@ void Object::Delete() {
             method->Release();
             if (m_refCount > 1) {
                 --m_refCount;  // __Delete stored a new reference: the new owners keep the object
-                return;
+                return false;
             }
         }
     }
     delete this;
+    return true;
 }
 
 // --- Own properties ---

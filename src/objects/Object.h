@@ -184,8 +184,8 @@ protected:
     Object();                        // no base: the root prototype, or a base set right after
     explicit Object(IObject* base);  // adds a reference to base
     ~Object() override;
-    // Runs __Delete for an instance; the object survives when __Delete stored a new reference.
-    void Delete() override;
+    // Runs __Delete for an instance; the object survives (false) when __Delete stored a new reference.
+    bool Delete() override;
 
     uint32_t m_flags = 0;
     IObject* m_base = nullptr;

@@ -8,12 +8,16 @@ ULONG STDMETHODCALLTYPE ObjectBase::Release() {
         return --m_refCount;
     // Keep the count at 1 while Delete runs so that code it calls can take and drop a temporary
     // reference without destroying the object a second time.
-    Delete();
-    return 0;
+    if (Delete())
+        return 0;
+    return m_refCount;  // revived by __Delete: what its new owners hold
 }
 
 const Char* ObjectBase::TypeName() { return L"Object"; }
 
-void ObjectBase::Delete() { delete this; }
+bool ObjectBase::Delete() {
+    delete this;
+    return true;
+}
 
 }  // namespace brm

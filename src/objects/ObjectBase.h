@@ -30,8 +30,9 @@ protected:
     virtual ~ObjectBase() = default;
 
     // Called when the last reference goes. The object core overrides this to run __Delete first,
-    // which may take and drop references again; the default destroys the object.
-    virtual void Delete();
+    // which may take and drop references again; the default destroys the object. False: the object
+    // lives on (__Delete stored a new reference, and the count is already the new owners').
+    virtual bool Delete();
 
     uint32_t m_refCount = 1;
 };
