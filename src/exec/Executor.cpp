@@ -745,19 +745,4 @@ const Char* CurrentLoopField(int32_t* length) {
     return g_thread->loop.field;
 }
 
-Status BifExit(CallResult& result, ValueToken** params, int paramCount) {
-    // With one thread running, the code is kept for the exit that follows when the script is not resident.
-    if (paramCount && params[0]->symbol != SymMissing) g_script.exitCode = static_cast<int32_t>(TokenToInt64(*params[0]));
-    result.result = Status::EarlyExit;
-    return Status::EarlyExit;
-}
-
-Status BifExitApp(CallResult& result, ValueToken** params, int paramCount) {
-    int32_t code = paramCount && params[0]->symbol != SymMissing ? static_cast<int32_t>(TokenToInt64(*params[0])) : 0;
-    ExitApp(code);
-    // An OnExit callback cancelled the exit: the calling thread ends as by Exit.
-    result.result = Status::EarlyExit;
-    return Status::EarlyExit;
-}
-
 }  // namespace brm

@@ -194,6 +194,7 @@ Status ExecLoopRead(ScriptLine* line, CallResult* ret, ScriptLine** jump, Script
         if (!(hasElse && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))) {
             Char text[64];
             FormatMessageText(text, 64, L"(%u) ", static_cast<unsigned>(code));
+            g_thread->lastError = code;  // A_LastError keeps the code the error reports
             return RaiseError(ErrorClass::OSError, text, input.c_str());
         }
         return FinishLoop(line, until, false, Status::Ok, ret, jump, next);

@@ -2,6 +2,7 @@
 // built-ins materialise in place the first time a name refers to them.
 #include "exec/GlobalVars.h"
 #include <new>
+#include <string>
 #include <vector>
 #include "base/Pool.h"
 #include "exec/Raise.h"
@@ -114,10 +115,14 @@ Var* FindOrAddGlobal(const Char* name, size_t length) {
     if (Var* v = FindGlobal(name, length))
         return v;
     if (length > kMaxVarNameLength) {
-        (void)ReportNow(Msg::VarNameTooLong);
+        // After loading only a dynamic assignment gets here, and its caller reports the name as not found.
+        if (!g_script.loadFinished)
+            (void)ReportNameTooLong(name, length);
         return nullptr;
     }
-    if (!g_script.loadFinished && !ValidateName(name, length, NameKind::Variable))
+    // A dynamic assignment after loading makes no variable of a name the loader would refuse; its caller
+    // then reports the name as not found.
+    if (!ValidateName(name, length, g_script.loadFinished ? NameKind::Check : NameKind::Variable))
         return nullptr;
     bool found;
     size_t at = Search(name, length, found);
@@ -125,6 +130,13 @@ Var* FindOrAddGlobal(const Char* name, size_t length) {
     if (!v)
         (void)ReportNow(Msg::OutOfMemory);
     return v;
+}
+
+Status ReportNameTooLong(const Char* name, size_t length) {
+    std::wstring text(name, length);
+    if (g_script.loadFinished)
+        return RaiseMsg(ErrorClass::Error, Msg::VarNameTooLong, text.c_str());
+    return ReportLoadErrorMsg(Msg::VarNameTooLong, text.c_str());
 }
 
 size_t GlobalVarCount() { return Globals().size(); }

@@ -17,6 +17,10 @@ Var* FindGlobal(const Char* name, size_t length, BuiltIns builtIns = BuiltIns::M
 // (at load time) or "Out of memory.".
 Var* FindOrAddGlobal(const Char* name, size_t length);
 
+// Reports "Variable name too long." with the name (not the rest of the line) as the extra text: a load
+// error while the script loads, an error raised in the running thread afterwards.
+Status ReportNameTooLong(const Char* name, size_t length);
+
 size_t GlobalVarCount();
 Var* GlobalVarAt(size_t index);  // in sorted order
 

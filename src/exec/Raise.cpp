@@ -66,6 +66,7 @@ Status RaiseError(ErrorClass cls, const Char* message, const Char* extra) {
 }
 
 Status RaiseOSErrorCode(uint32_t code, const Char* extra) {
+    g_thread->lastError = code;  // A_LastError keeps the code the error reports
     Char text[16];
     FormatMessageText(text, 16, L"%u", code);
     return RaiseError(ErrorClass::OSError, text, extra);

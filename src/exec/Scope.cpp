@@ -73,7 +73,7 @@ UserFunc* BindScope() { return s_bindScope; }
 
 Var* AddFuncVar(UserFunc* func, const Char* name, size_t length, uint8_t scope) {
     if (length > kMaxVarNameLength) {
-        (void)ReportLoadErrorMsg(Msg::VarNameTooLong, name);
+        (void)ReportNameTooLong(name, length);
         return nullptr;
     }
     int32_t position = 0;
@@ -158,14 +158,23 @@ Status DeclareVar(DeclKind kind, const Char* name, size_t length) {
     return AddFuncVar(func, name, length, scope) ? Status::Ok : Status::Fail;
 }
 
-Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly) {
+Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure) {
     *globalOnly = false;
+    if (notInClosure) *notInClosure = false;
     UserFunc* func = g_runningFunc;
     if (!func) return write ? FindOrAddGlobal(name, length) : FindGlobal(name, length);
     if (Var* v = func->vars.Find(name, length)) return v;
+    bool captures = !func->isStatic && func->defaultScope != 0x41;
     for (UserFunc* o = func->outer; o; o = o->outer) {
         Var* v = o->vars.Find(name, length);
-        if (v && (!(v->m_scope & VarScopeLocal) || (v->m_scope & VarScopeStatic))) return v;
+        if (!v) continue;
+        if (!(v->m_scope & VarScopeLocal) || (v->m_scope & VarScopeStatic)) return v;
+        // An outer local that was not captured at load time has no Var this call can reach.
+        if (captures) {
+            if (notInClosure) *notInClosure = true;
+            return nullptr;
+        }
+        break;
     }
     if (func->defaultScope == 0x41) return write ? FindOrAddGlobal(name, length) : FindGlobal(name, length);
     Var* global = FindGlobal(name, length);

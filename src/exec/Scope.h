@@ -37,7 +37,9 @@ Status DeclareDefaultScope(DeclKind kind, const Char* lineText);
 Status DeclareVar(DeclKind kind, const Char* name, size_t length);
 
 // Run time: the variable a dynamic reference names in the running function's scope. For a read, null when
-// there is none; for a write, the local is created unless only a global exists (*globalOnly set).
-Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly);
+// there is none; for a write, the local is created unless only a global exists (*globalOnly set). Null
+// with *notInClosure set when the name is a local of an enclosing function that this one did not capture
+// when it was loaded: a closure keeps only the variables it named.
+Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure = nullptr);
 
 }  // namespace brm

@@ -677,9 +677,12 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                 }
                 if (t.varUsage == VarUsageReference && (v->IsVirtual() || v->IsConstant()))
                     return ReportLoadErrorF(e.positions[i], Msg::CannotDo, VarKindName(*v->Target()), L"have its reference taken");
+                // The target of an assignment statement is an output variable too, but what fails is the assignment.
                 if ((t.varUsage == VarUsageAssignTarget || t.varUsage == VarUsageOutputOnly) && v->IsReadOnly())
                     return ReportLoadErrorF(e.positions[i], Msg::CannotDo, VarKindName(*v->Target()),
-                                            t.varUsage == VarUsageOutputOnly ? L"be used as an output variable" : L"be assigned a value");
+                                            t.varUsage == VarUsageOutputOnly && line.action != LineAction::Assign
+                                                ? L"be used as an output variable"
+                                                : L"be assigned a value");
             }
             stack.push_back(i);
             continue;

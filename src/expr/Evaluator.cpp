@@ -16,6 +16,7 @@
 #include "expr/Var.h"
 #include "objects/Array.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/Enumerator.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
 #include "objects/VarRef.h"
@@ -374,20 +375,25 @@ Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& n
         length = static_cast<int32_t>(wcslen(text));
     if (!length)
         return RaiseMsg(ErrorClass::Error, Msg::DynamicVarBlank);
-    bool globalOnly = false;
+    bool globalOnly = false, notInClosure = false;
     if (usage >= VarUsageReference) {
-        var = FindVarRunTime(text, static_cast<size_t>(length), true, &globalOnly);
-        if (!var)
+        var = FindVarRunTime(text, static_cast<size_t>(length), true, &globalOnly, &notInClosure);
+        if (!var) {
+            if (notInClosure)
+                return RaiseMsg(ErrorClass::Error, Msg::DynamicNotInClosure, text);
             return globalOnly ? RaiseMsg(ErrorClass::Error, Msg::DynamicNeedsGlobal, text)
                               : RaiseMsg(ErrorClass::Error, Msg::VariableNotFound, text);
+        }
         if (usage == VarUsageReference && var->Target()->m_type != VarTypeNormal)
             return var->RaiseReadOnly(VarAction::TakeReference);
         if (var->IsReadOnly())
             return var->RaiseReadOnly(usage == VarUsageOutputOnly ? VarAction::Output : VarAction::Assign);
         return Status::Ok;
     }
-    var = FindVarRunTime(text, static_cast<size_t>(length), false, &globalOnly);
+    var = FindVarRunTime(text, static_cast<size_t>(length), false, &globalOnly, &notInClosure);
     if (!var) {
+        if (notInClosure)
+            return RaiseMsg(ErrorClass::Error, Msg::DynamicNotInClosure, text);
         if (usage == VarUsageIsSetArg || usage == VarUsageMaybeUnset) {
             notFound = true;
             return Status::Ok;
@@ -847,10 +853,18 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             std::unique_ptr<char, decltype(&free)> spreadHeap(nullptr, &free);
             if (site->flags & CallVariadic) {
                 auto* spread = n ? dynamic_cast<Array*>(ObjectOf(params[n - 1])) : nullptr;
+                if (n && !spread && (site->flags & CallKindMask) != CallSet) {
+                    // Any other enumerable value: its items, collected first.
+                    Array* collected = nullptr;
+                    BRM_STOP(EnumerateToArray(*params[n - 1], collected));
+                    spreadHold = Ref<IObject>(collected);
+                    spread = collected;
+                }
                 if (!spread || (site->flags & CallKindMask) == CallSet)
                     BRM_FAIL(RaiseFormatted(ErrorClass::Error, nullptr, Msg::NotAvailableYet,
                                             L"Spreading a value other than an Array"));
-                spreadHold = Ref<IObject>::Borrow(spread);
+                if (!spreadHold)
+                    spreadHold = Ref<IObject>::Borrow(spread);
                 uint32_t items = spread->Length();
                 const size_t pointerBytes = (sizeof(ValueToken*) * (n + items) + 15) & ~static_cast<size_t>(15);
                 const size_t bytes = pointerBytes + sizeof(ValueToken) * (items + 1);

@@ -8,6 +8,7 @@
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "objects/BuiltInFunctions.h"
+#include "runtime/PseudoThread.h"
 #include "system/Encoding.h"
 #include "system/TextStream.h"
 
@@ -15,13 +16,11 @@ namespace brm {
 
 namespace {
 
-// The file encoding every thread starts with, until thread settings carry their own.
-constexpr uint32_t kDefaultFileEncoding = 0;
-
 inline bool IsOptionBlank(Char c) { return c == L' ' || c == L'\t' || c == L'\n'; }
 
 // "(code) system text", as an OSError made from a code reads.
 Status RaiseOSError(DWORD code) {
+    g_thread->lastError = code;  // A_LastError keeps the code the error reports
     Char text[300];
     int n = static_cast<int>(FormatMessageText(text, 64, L"(%u) ", static_cast<unsigned>(code)));
     DWORD got = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text + n,
@@ -36,7 +35,7 @@ Status RaiseOSError(DWORD code) {
 struct AppendOptions {
     bool crlf = false;
     bool raw = false;
-    uint32_t encoding = kDefaultFileEncoding;
+    uint32_t encoding = g_thread->settings.fileEncoding;  // the thread's default (A_FileEncoding)
 };
 
 Status ParseOptions(const Char* options, AppendOptions& out) {

@@ -656,7 +656,7 @@ Status DefineProperty(ClassFrame& frame, Char* text, size_t nameLength, size_t l
     const bool arrow = i < length && text[i] == L'=' && text[i + 1] == L'>';
     const bool braceHere = i < length && text[i] == L'{' && SkipBlanks(text, i + 1) >= length;
     if (i < length && !arrow && !braceHere) return ReportLoadErrorMsg(Msg::NotValidClassMember, text);
-    if (!arrow && !braceHere && !braceNext) return ReportLoadErrorF(text, Msg::MissingChar, L'{');
+    if (!arrow && !braceHere && !braceNext) return ReportLoadErrorMsg(Msg::NoRecognizedAction, text);
     Object* target = isStatic ? frame.cls : frame.proto;
     if (Property* existing = target->FindOwnProp(name.c_str()))
         if (existing->kind == PropKind::Object || (existing->IsDynamic() && existing->desc->method))
@@ -866,11 +866,14 @@ Status DefineClassMember(Char* text, size_t length, const Char* nextLine) {
         }
     }
     size_t after = SkipBlanks(text, i);
-    // A name alone is a property when its accessors follow in braces, else a declaration.
-    const bool braceNext = nextLine && nextLine[0] == L'{';
-    if (i && ((after >= length && !braceNext) || text[after] == L',' || (text[after] == L':' && text[after + 1] == L'=') ||
-              text[after] == L'.'))
+    // After the name (dots included) ":=" starts class variable declarations; the end of the line, "[",
+    // "{" or "=>" define a property, whose accessors then follow in braces unless "=>" gives the getter.
+    size_t dottedEnd = i;
+    while (dottedEnd < length && (IsNameChar(text[dottedEnd]) || text[dottedEnd] == L'.')) ++dottedEnd;
+    size_t assign = SkipBlanks(text, dottedEnd);
+    if (i && assign + 1 < length && text[assign] == L':' && text[assign + 1] == L'=')
         return DeclareClassVariables(frame, text, length, isStatic);
+    const bool braceNext = nextLine && nextLine[0] == L'{';
     if (i && (text[after] == L'[' || text[after] == L'{' || after >= length || (text[after] == L'=' && text[after + 1] == L'>')))
         return DefineProperty(frame, text, i, length, isStatic, braceNext);
     return ReportLoadErrorMsg(Msg::NotValidClassMember, text);

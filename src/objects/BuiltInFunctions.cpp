@@ -335,8 +335,6 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Abs", Abs, 1, 1, 0, {}},
     {L"Ceil", FloorCeil, 1, 1, 1, {}},
     {L"Chr", Chr, 1, 1, 0, {}},
-    {L"Exit", BifExit, 0, 1, 0, {}},
-    {L"ExitApp", BifExitApp, 0, 1, 0, {}},
     {L"FileAppend", BifFileAppend, 1, 3, 0, {}},
     {L"Floor", FloorCeil, 1, 1, 0, {}},
     {L"GetMethod", BifGetMethod, 1, 3, 0, {}},

@@ -52,8 +52,6 @@ bool BuiltInFuncTableIsSorted();
 
 // Routines that live with other subsystems but are bound through this table.
 Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  // lib/FileAppend.cpp
-Status BifExitApp(CallResult& result, ValueToken** params, int paramCount);     // exec/Executor.cpp
-Status BifExit(CallResult& result, ValueToken** params, int paramCount);        // exec/Executor.cpp
 Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
 Status BifReload(CallResult& result, ValueToken** params, int paramCount);      // startup/Reload.cpp
 Status BifOnExit(CallResult& result, ValueToken** params, int paramCount);      // runtime/CallbackList.cpp

@@ -18,4 +18,22 @@ struct BuiltInVarDef {
 const BuiltInVarDef* FindBuiltInVar(const Char* nameWithoutPrefix, size_t length);
 bool BuiltInVarTableIsSorted();
 
+// The process-wide limits on hotkey bursts, shown and changed through their A_ variables.
+struct HotkeyLimits {
+    int32_t maxPerInterval = 70;  // presses allowed within one interval before the script asks to go on
+    int32_t interval = 2000;      // milliseconds
+    int32_t modifierTimeout = 50;  // kept and shown only: no keyboard hook uses it in this build
+};
+extern HotkeyLimits g_hotkeyLimits;
+
+// Settings that a built-in variable and a function both change, parsed and applied alike by both.
+constexpr int32_t kRegView64 = 0x100, kRegView32 = 0x200;  // the view bits registry calls combine with access
+bool ParseCoordMode(const Char* text, int& mode);           // "Client" 0, "Window" 1, "Screen" 2 (any case)
+const Char* CoordModeName(int mode);
+void SetCoordModeBits(int shift, int mode);                 // shift: a CoordTarget of runtime/PseudoThread.h
+bool ApplyTitleMatchWord(const Char* text);                 // "1" "2" "3" "RegEx" set the mode; "Fast" "Slow" the speed
+bool ParseRegView(const Char* text, int32_t& view);         // "Default" (any case), exactly "32" or "64"
+const Char* RegViewName(int32_t view);
+void StoreRegView(int32_t view);
+
 }  // namespace brm

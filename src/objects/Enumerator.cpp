@@ -3,6 +3,7 @@
 #include "base/Messages.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
+#include "objects/Array.h"
 #include "objects/VarRef.h"
 
 namespace brm {
@@ -137,6 +138,33 @@ Status OwnPropsStep(Object* target, uint32_t& position, int mode, Var* first, Va
         step = StepResult::Continue;
         return Status::Ok;
     }
+}
+
+Status EnumerateToArray(ValueToken& value, Array*& out) {
+    out = nullptr;
+    IObject* enumerator = nullptr;
+    BRM_TRY(GetEnumerator(value, 1, enumerator));
+    Ref<IObject> owner(enumerator);
+    Ref<VarRef> ref(VarRef::Create());
+    Ref<Array> array(Array::Create());
+    if (!ref || !array)
+        return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+    ValueToken refToken;
+    refToken.SetObject(ref.get());
+    ValueToken* params[1] = {&refToken};
+    for (;;) {
+        bool more = false;
+        BRM_TRY(CallEnumerator(enumerator, params, 1, more));
+        if (!more)
+            break;
+        ValueToken item;
+        ref->Body().ToToken(item);
+        ValueToken* p = &item;
+        BRM_TRY(array->Append(&p, 1));
+    }
+    out = array.get();
+    out->AddRef();
+    return Status::Ok;
 }
 
 }  // namespace brm

@@ -44,6 +44,11 @@ Status GetEnumerator(ValueToken& value, int varCount, IObject*& enumerator);
 // its result. "Value not enumerable." when the enumerator cannot be called.
 Status CallEnumerator(IObject* enumerator, ValueToken** refs, int count, bool& more);
 
+class Array;
+// The values value enumerates with one variable, collected into a new Array (a spread argument `f(x*)` whose
+// value is not an Array). On Ok, out holds a new reference.
+Status EnumerateToArray(ValueToken& value, Array*& out);
+
 // The step over own properties (OwnProps) for IndexEnumerator.
 Status OwnPropsStep(Object* target, uint32_t& position, int mode, Var* first, Var* second, StepResult& step);
 

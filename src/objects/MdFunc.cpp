@@ -4,10 +4,17 @@
 #include <cstdlib>
 #include <new>
 #include "base/Pool.h"
+#include "base/SortedTable.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "loader/BlockLinker.h"
 #include "objects/BuiltInFunctions.h"
+#include "objects/BuiltInVars.h"
 #include "objects/VarRef.h"
+#include "runtime/PseudoThread.h"
+#include "startup/Exit.h"
+#include "startup/ScriptHost.h"
+#include "system/Encoding.h"
 
 namespace brm {
 
@@ -154,11 +161,120 @@ FResult EnvSet(const Char* name, Opt<const Char*> value) {
 // Without parameters, the script's own process.
 uint32_t ProcessExist() { return GetCurrentProcessId(); }
 
+// Whether a Goto could reach a label of that name.
+bool IsLabel(const Char* name) {
+    const Label* label = FindLabel(name, wcslen(name));
+    return label && label->line;
+}
+
+// Exit and ExitApp return the status that ends the thread; a code that is not a number is refused before.
+Status Exit(Opt<int32_t> code) {
+    // With one thread running, the code is kept for the exit that follows when the script is not resident.
+    if (code)
+        g_script.exitCode = *code;
+    return Status::EarlyExit;
+}
+
+Status ExitAppRoutine(Opt<int32_t> code) {
+    ExitApp(code ? *code : 0);
+    // An OnExit callback cancelled the exit: the calling thread ends as by Exit.
+    return Status::EarlyExit;
+}
+
+// --- Functions that change the running thread's settings and hand back the previous one ---
+
+bool EqualsFold(const Char* a, const Char* b) { return CompareFoldAZ(a, wcslen(a), b, wcslen(b)) == 0; }
+
+FResult CoordMode(const Char* target, Opt<const Char*> mode, StrRet ret) {
+    static constexpr struct {
+        const Char* name;
+        int shift;
+    } kTargets[] = {{L"Caret", CoordCaret}, {L"Menu", CoordMenu}, {L"Mouse", CoordMouse}, {L"Pixel", CoordPixel},
+                    {L"ToolTip", CoordToolTip}};
+    int shift = -1;
+    for (const auto& t : kTargets)
+        if (EqualsFold(target, t.name))
+            shift = t.shift;
+    if (shift < 0)
+        return FrParam(0);
+    int newMode = 2;  // "Screen" when omitted
+    if (mode && !ParseCoordMode(*mode, newMode))
+        return FrParam(1);
+    const Char* previous = CoordModeName((g_thread->settings.coordModes >> shift) & 3);
+    SetCoordModeBits(shift, newMode);
+    return ret.Set(previous, wcslen(previous)) ? FrOk : FrOutOfMemory;
+}
+
+FResult DetectHidden(bool& setting, bool mode, ValueRet ret) {
+    ret.result->value.SetInteger(setting ? 1 : 0);
+    setting = mode;
+    return FrOk;
+}
+FResult DetectHiddenText(bool mode, ValueRet ret) { return DetectHidden(g_thread->settings.detectHiddenText, mode, ret); }
+FResult DetectHiddenWindows(bool mode, ValueRet ret) {
+    return DetectHidden(g_thread->settings.detectHiddenWindows, mode, ret);
+}
+
+FResult FileEncoding(const Char* name, StrRet ret) {
+    uint32_t encoding;
+    if (!ParseEncodingName(name, encoding))
+        return FrParam(0);
+    Char previous[32];
+    int length = FormatEncodingName(g_thread->settings.fileEncoding, previous);
+    g_thread->settings.fileEncoding = encoding;
+    return ret.Set(previous, static_cast<size_t>(length)) ? FrOk : FrOutOfMemory;
+}
+
+FResult SetDelay(int32_t& setting, int32_t delay, ValueRet ret) {
+    if (delay < -1)
+        return FrParam(0);
+    ret.result->value.SetInteger(setting);
+    setting = delay;
+    return FrOk;
+}
+FResult SetControlDelay(int32_t delay, ValueRet ret) { return SetDelay(g_thread->settings.controlDelay, delay, ret); }
+FResult SetWinDelay(int32_t delay, ValueRet ret) { return SetDelay(g_thread->settings.winDelay, delay, ret); }
+
+FResult SetRegView(const Char* view, StrRet ret) {
+    int32_t value;
+    if (!ParseRegView(view, value))
+        return FrParam(0);
+    const Char* previous = RegViewName(g_thread->settings.regView);
+    StoreRegView(value);
+    return ret.Set(previous, wcslen(previous)) ? FrOk : FrOutOfMemory;
+}
+
+// A mode word gives back the previous mode (an Integer, or "RegEx"); a speed word the previous speed.
+FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
+    const ThreadSettings before = g_thread->settings;
+    if (!ApplyTitleMatchWord(mode))
+        return FrParam(0);
+    CallResult& r = *ret.result;
+    if (EqualsFold(mode, L"Fast") || EqualsFold(mode, L"Slow"))
+        r.value.SetString(before.titleMatchFast ? L"Fast" : L"Slow", 4);
+    else if (before.titleMatchMode == 4)
+        r.value.SetString(L"RegEx", 5);
+    else
+        r.value.SetInteger(before.titleMatchMode);
+    return FrOk;
+}
+
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
+    BRM_MD_ROW(L"CoordMode", CoordMode),
+    BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
+    BRM_MD_ROW(L"DetectHiddenWindows", DetectHiddenWindows),
     BRM_MD_ROW(L"EnvGet", EnvGet),
     BRM_MD_ROW(L"EnvSet", EnvSet),
+    BRM_MD_ROW(L"Exit", Exit),
+    BRM_MD_ROW(L"ExitApp", ExitAppRoutine),
+    BRM_MD_ROW(L"FileEncoding", FileEncoding),
+    BRM_MD_ROW(L"IsLabel", IsLabel),
     BRM_MD_ROW(L"ProcessExist", ProcessExist),
+    BRM_MD_ROW(L"SetControlDelay", SetControlDelay),
+    BRM_MD_ROW(L"SetRegView", SetRegView),
+    BRM_MD_ROW(L"SetTitleMatchMode", SetTitleMatchMode),
+    BRM_MD_ROW(L"SetWinDelay", SetWinDelay),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 

@@ -97,8 +97,8 @@ struct Arg<T, std::enable_if_t<std::is_arithmetic_v<T> && !std::is_same_v<T, boo
         int index = c.next++;
         if (index >= c.count || c.params[index]->symbol == SymMissing)
             return RaiseOmitted(index);
-        int64_t i;
-        double d;
+        int64_t i = 0;
+        double d = 0;
         BRM_TRY(LoadNumber(*c.params[index], index, std::is_floating_point_v<T>, i, d));
         v = std::is_floating_point_v<T> ? static_cast<T>(d) : static_cast<T>(i);
         return Status::Ok;

@@ -63,10 +63,43 @@ struct LoopState {
     LoopReadItem* read = nullptr;
 };
 
+// The settings a thread starts with and a script changes through the setting functions and the A_ variables
+// that show them. Keystroke sending is absent, so the key and mouse delays, send mode and level, caps-lock
+// mode and mouse speed are kept and shown but nothing consumes them.
+struct ThreadSettings {
+    int32_t titleMatchMode = 2;  // 1, 2, 3 or 4 (RegEx)
+    int32_t winDelay = 100;
+    int32_t controlDelay = 20;
+    int32_t keyDelay = 10;
+    int32_t keyDelayPlay = -1;
+    int32_t keyDuration = -1;
+    int32_t keyDurationPlay = -1;
+    int32_t mouseDelay = 10;
+    int32_t mouseDelayPlay = -1;
+    int32_t regView = 0;          // 0 the default view, 32 or 64
+    int32_t sendMode = 1;         // SendMode below
+    uint32_t fileEncoding = 0;    // an encoding value (system/Encoding.h); 0 the ANSI code page
+    uint16_t coordModes = 0;      // two bits per target (CoordTarget): 0 Client, 1 Window, 2 Screen
+    bool titleMatchFast = true;
+    bool detectHiddenWindows = false;
+    bool detectHiddenText = true;
+    bool storeCapsLockMode = true;
+    uint8_t defaultMouseSpeed = 2;
+    uint8_t sendLevel = 0;
+    bool listLines = true;
+};
+
+enum SendMode : int32_t { SendModeEvent = 0, SendModeInput = 1, SendModePlay = 2, SendModeInputThenPlay = 3 };
+// Bit positions of the coordinate mode of each target in ThreadSettings::coordModes.
+enum CoordTarget : int { CoordPixel = 0, CoordMouse = 2, CoordToolTip = 4, CoordCaret = 6, CoordMenu = 8 };
+
 struct PseudoThread {
     LoopState loop;
     ThrownValue* thrown = nullptr;
     uint8_t errorMode = 0;
+    uint32_t eventInfo = 0;  // A_EventInfo
+    uint32_t lastError = 0;  // A_LastError
+    ThreadSettings settings;
 };
 
 // The running thread. Never null: start-up's auto-execute thread is the first.
