@@ -19,6 +19,19 @@ constexpr int CompareFoldAZ(const Char* a, size_t aLength, const Char* b, size_t
     return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
 }
 
+// The same fold for terminated text: at most n characters (as the C library's caseless comparisons,
+// which under this runtime consult the locale on every call and cost far more than the comparison).
+inline int CompareFoldAZ(const Char* a, const Char* b, size_t n = static_cast<size_t>(-1)) {
+    for (size_t i = 0; i < n; ++i) {
+        Char ca = a[i], cb = b[i];
+        if (ca >= L'A' && ca <= L'Z') ca = static_cast<Char>(ca + 32);
+        if (cb >= L'A' && cb <= L'Z') cb = static_cast<Char>(cb + 32);
+        if (ca != cb) return ca < cb ? -1 : 1;
+        if (!ca) return 0;
+    }
+    return 0;
+}
+
 constexpr size_t ConstLength(const Char* s) {
     size_t n = 0;
     while (s[n]) ++n;

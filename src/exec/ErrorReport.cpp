@@ -1,5 +1,6 @@
 // Error and warning reports: to standard error with /ErrorStdOut, else the error dialog. The dialog is
 // built from an in-memory template so that both programs carry it without a resource of their own.
+#include "base/SortedTable.h"
 #include "exec/ErrorReport.h"
 #include <richedit.h>
 #include <string>
@@ -402,7 +403,7 @@ void AppendLineListing(std::wstring& out, const ScriptLine* line) {
 const ScriptLine* FindScriptLine(const Char* fileName, int32_t lineNumber) {
     if (!fileName) return nullptr;
     for (const ScriptLine* l = g_script.firstLine; l; l = l->nextLine)
-        if (l->lineNumber == lineNumber && _wcsicmp(SourceFileName(l->fileIndex), fileName) == 0) return l;
+        if (l->lineNumber == lineNumber && CompareFoldAZ(SourceFileName(l->fileIndex), fileName) == 0) return l;
     return nullptr;
 }
 

@@ -1,4 +1,5 @@
 // Script function calls: argument binding, the local-variable frame and its survival across recursion.
+#include "base/SortedTable.h"
 #include "objects/Func.h"
 #include <cstdlib>
 #include <cstring>
@@ -24,9 +25,9 @@ UserFunc* g_runningFunc = nullptr;
 
 namespace {
 
-// Case-insensitive comparison of a listed name with a name of known length (the C library's wide fold).
+// Case-insensitive comparison of a listed name with a name of known length.
 int CompareName(const Char* listed, const Char* name, size_t length) {
-    int c = _wcsnicmp(listed, name, length);
+    int c = CompareFoldAZ(listed, name, length);
     if (c) return c;
     return listed[length] ? 1 : 0;
 }

@@ -1,4 +1,5 @@
 // Map: key normalisation, the sorted regions, and the members of Map.Prototype.
+#include "base/SortedTable.h"
 #include "objects/Map.h"
 #include <new>
 #include "base/Messages.h"
@@ -111,7 +112,7 @@ void Map::Normalise(const ValueToken& token, Key& key) {
 
 int Map::CompareText(const Char* a, Char aKey, const Char* b, Char bKey) const {
     if (m_flags & FlagLocale) return lstrcmpiW(a, b);
-    if (m_flags & FlagCaseless) return _wcsicmp(a, b);
+    if (m_flags & FlagCaseless) return CompareFoldAZ(a, b);
     if (aKey != bKey) return aKey < bKey ? -1 : 1;
     return wcscmp(a, b);
 }
@@ -307,11 +308,11 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
         if (v.symbol == SymVariable) params[0]->var->ToToken(v);
         uint32_t flags;
         const Char* text = v.symbol == SymObject ? L"" : TokenToString(v, scratch);
-        if (v.symbol == SymInteger ? v.valueInt64 == 1 : (!_wcsicmp(text, L"On") || !wcscmp(text, L"1")))
+        if (v.symbol == SymInteger ? v.valueInt64 == 1 : (!CompareFoldAZ(text, L"On") || !wcscmp(text, L"1")))
             flags = 0;
-        else if (v.symbol == SymInteger ? v.valueInt64 == 0 : (!_wcsicmp(text, L"Off") || !wcscmp(text, L"0")))
+        else if (v.symbol == SymInteger ? v.valueInt64 == 0 : (!CompareFoldAZ(text, L"Off") || !wcscmp(text, L"0")))
             flags = FlagCaseless;
-        else if (v.symbol != SymInteger && !_wcsicmp(text, L"Locale"))
+        else if (v.symbol != SymInteger && !CompareFoldAZ(text, L"Locale"))
             flags = FlagCaseless | FlagLocale;
         else
             return RaiseMsg(ErrorClass::ValueError, Msg::InvalidValue, v.symbol == SymObject ? TokenTypeName(v) : text);

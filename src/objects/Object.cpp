@@ -18,8 +18,6 @@
 
 namespace brm {
 
-namespace {
-
 // Objects and property tables are small, and scripts make and drop them at a high rate: freed blocks are
 // kept on a free list per size (in steps of 8 bytes), because the system heap takes a lock and far longer
 // for each request. Only the script thread makes and frees objects. Each list keeps a bounded number of
@@ -62,6 +60,8 @@ void FreeBlockOf(void* block, size_t size) {
     s_freeBlocks[list] = b;
     ++s_freeCounts[list];
 }
+
+namespace {
 
 inline size_t TableBytes(uint32_t capacity) { return sizeof(PropTable) + capacity * sizeof(Property); }
 

@@ -1,13 +1,30 @@
 // ObjectBase: the common implementation of IObject that every script object derives from.
 // Reference counting is intrusive and non-atomic: all script objects live on the one main thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include "objects/IObject.h"
 
 namespace brm {
 
+// Small blocks recycled per size (objects/Object.cpp): objects, property tables, names.
+void* AllocBlock(size_t size);
+void FreeBlockOf(void* block, size_t size);
+
 class ObjectBase : public IObject {
 public:
+    // Objects come from the recycled blocks: making and dropping them is among the commonest things a
+    // script does, and the runtime's heap costs more than the object itself.
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept { return AllocBlock(size); }
+    static void* operator new(size_t size) {
+        if (void* block = AllocBlock(size)) return block;
+        throw std::bad_alloc();
+    }
+    static void* operator new(size_t, void* place) noexcept { return place; }
+    static void operator delete(void* block, size_t size) noexcept { FreeBlockOf(block, size); }
+    static void operator delete(void*, void*) noexcept {}
+
     ObjectBase(const ObjectBase&) = delete;
     ObjectBase& operator=(const ObjectBase&) = delete;
 

@@ -1,6 +1,7 @@
 // The global object functions (IsObject, HasProp, HasMethod, GetMethod, HasBase, ObjGetBase, ObjSetBase and
 // the Obj... family) and Object.Prototype's native members.
 #include <cwchar>
+#include "base/SortedTable.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
@@ -475,7 +476,7 @@ Status CreateObjectLiteral(CallResult& result, ValueToken** params, int paramCou
             continue;
         Char buffer[kScratchChars];
         const Char* name = TokenToString(key, buffer);
-        if (!_wcsicmp(name, L"Base")) {
+        if (!CompareFoldAZ(name, L"Base")) {
             IObject* base = TokenObject(value);
             if (!base)
                 BRM_TRY(RaiseMsg(ErrorClass::ValueError, Msg::InvalidBase));
