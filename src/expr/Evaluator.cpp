@@ -449,6 +449,35 @@ Status IncDecValue(const ValueToken* operand, ValueToken& old) {
         goto stop;      \
     } while (0)
 
+// Takes over what a call's result owns, so that the value can stay on the stack: heap text and objects
+// join the temporary list; text in the caller's scratch buffer is copied out of the way of the next call.
+Status KeepCallResult(CallResult& call, ValueToken* slot, const Char* scratch, Temp* temps, int& tempCount) {
+    *slot = call.value;
+    if (slot->symbol == SymString) {
+        if (call.memToFree) {
+            temps[tempCount++] = Temp{call.memToFree, nullptr};
+            call.memToFree = nullptr;
+        } else if (slot->marker >= scratch && slot->marker < scratch + kScratchChars) {
+            int32_t length = slot->markerLength < 0 ? static_cast<int32_t>(wcslen(slot->marker)) : slot->markerLength;
+            const size_t bytes = (static_cast<size_t>(length) + 1) * sizeof(Char);
+            auto* copy = static_cast<Char*>(ArenaTake(bytes));
+            if (!copy) {
+                copy = static_cast<Char*>(malloc(bytes));
+                if (!copy)
+                    return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+                temps[tempCount++] = Temp{copy, nullptr};
+            }
+            wmemcpy(copy, slot->marker, static_cast<size_t>(length));
+            copy[length] = L'\0';
+            slot->SetString(copy, length);
+        }
+    } else if (slot->symbol == SymObject) {
+        temps[tempCount++] = Temp{nullptr, slot->object};
+        call.value.SetInteger(0);
+    }
+    return Status::Ok;
+}
+
 Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallResult* out, bool* truth) {
     CompiledExpr& expr = *exprArg.postfix;
     const int32_t count = expr.count;
@@ -804,6 +833,28 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
         case OpKind::Call: {
             auto* site = static_cast<CallSite*>(t->extraPtr);
             int n = site->paramCount;
+            if (site->flags == CallInvoke && !site->memberName && !site->builtIn) {
+                // The commonest call, f(args) of a script function: straight to it.
+                ValueToken* below = site->func ? nullptr : stack[sp - n - 1];
+                IObject* f = below ? ObjectOf(below) : site->func;
+                if (f && &typeid(*f) == &typeid(UserFunc) && !static_cast<UserFunc*>(f)->OwnPropCount()) {
+                    sp -= n;
+                    ValueToken** args = stack + sp;
+                    if (below)
+                        --sp;
+                    CallResult call(scratch);
+                    call.value.extra = 0;
+                    BRM_STOP(static_cast<UserFunc*>(f)->CallWith(call, args, n, nullptr));
+                    if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
+                        slot->valueInt64 = call.value.valueInt64;
+                        slot->symbol = call.value.symbol;
+                    } else {
+                        BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
+                    }
+                    stack[sp++] = slot;
+                    continue;
+                }
+            }
             sp -= n;
             ValueToken** params = stack + sp;
             if (site->flags & (CallObjectLiteral | CallArrayLiteral)) {
@@ -1001,23 +1052,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             }
             if (s != Status::Ok)
                 BRM_FAIL(s);
-            *slot = call.value;
-            if (slot->symbol == SymString) {
-                if (call.memToFree) {
-                    temps[tempCount++] = Temp{call.memToFree, nullptr};
-                    call.memToFree = nullptr;
-                } else if (slot->marker >= scratch && slot->marker < scratch + kScratchChars) {
-                    int32_t length = slot->markerLength < 0 ? static_cast<int32_t>(wcslen(slot->marker)) : slot->markerLength;
-                    Char* copy;
-                    BRM_TEMP_TEXT(copy, static_cast<size_t>(length) + 1);
-                    wmemcpy(copy, slot->marker, static_cast<size_t>(length));
-                    copy[length] = L'\0';
-                    slot->SetString(copy, length);
-                }
-            } else if (slot->symbol == SymObject) {
-                temps[tempCount++] = Temp{nullptr, slot->object};
-                call.value.SetInteger(0);
-            }
+            BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
             stack[sp++] = slot;
             continue;
         }
