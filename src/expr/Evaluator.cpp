@@ -833,7 +833,55 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
         case OpKind::Call: {
             auto* site = static_cast<CallSite*>(t->extraPtr);
             int n = site->paramCount;
-            if (site->flags == CallInvoke && !site->memberName && !site->builtIn) {
+            if ((site->flags & ~CallKeepTarget) == CallGet && !n && site->memberName && !site->func) {
+                // A number or an object read from a plain object's own table needs none of the invoke
+                // protocol: no code can run, so the value is simply taken (an object with a reference).
+                IObject* object = ObjectOf(stack[sp - 1]);
+                if (object && &typeid(*object) == &typeid(Object)) {
+                    const Property* p = static_cast<Object*>(object)->FindOwnProp(site->memberName);
+                    if (p && (p->kind == PropKind::Integer || p->kind == PropKind::Float || p->kind == PropKind::Object)) {
+                        p->ToToken(*slot);
+                        slot->extra = 0;
+                        if (p->kind == PropKind::Object) {
+                            slot->object->AddRef();
+                            temps[tempCount++] = Temp{nullptr, slot->object};
+                        }
+                        if (site->flags & CallKeepTarget)
+                            stack[sp++] = slot;  // the target stays below for the assignment that follows
+                        else
+                            stack[sp - 1] = slot;
+                        continue;
+                    }
+                }
+            } else if (site->flags == CallSet && n == 1 && site->memberName && !site->func) {
+                // Likewise a new value for a plain object's own value entry (the search would stop there).
+                ValueToken* value = stack[sp - 1];
+                IObject* object = ObjectOf(stack[sp - 2]);
+                if (object && &typeid(*object) == &typeid(Object) && value->symbol != SymMissing &&
+                    !(value->symbol == SymVariable && value->var->IsUnset())) {
+                    auto* plain = static_cast<Object*>(object);
+                    const Char* name = site->memberName;
+                    int at = 0;
+                    Property* p = plain->FindOwnProp(name, &at);
+                    if (p && !p->IsDynamic()) {
+                        Ref<IObject> hold = Ref<IObject>::Borrow(object);  // the old value may run __Delete
+                        plain->Touch();
+                        if (!Object::AssignProp(*p, *value))
+                            BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                        stack[sp - 2] = value;  // an assignment yields the assigned value
+                        --sp;
+                        continue;
+                    }
+                    if (!p && NewOwnValueAllowed(plain, name)) {
+                        // A name the chain does not know, with no __Set to ask: a new own value entry.
+                        plain->Touch();
+                        BRM_STOP(plain->AddOwnPropValue(name, at, *value));
+                        stack[sp - 2] = value;
+                        --sp;
+                        continue;
+                    }
+                }
+            } else if (site->flags == CallInvoke && !site->memberName && !site->builtIn) {
                 // The commonest call, f(args) of a script function: straight to it.
                 ValueToken* below = site->func ? nullptr : stack[sp - n - 1];
                 IObject* f = below ? ObjectOf(below) : site->func;
@@ -949,49 +997,6 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             if (!bif && !name && (site->flags & CallKindMask) == CallInvoke && !(target && target->symbol == SymSuper)) {
                 // A primitive has no function of its own: its type's prototype is asked for Call below.
                 callee = func ? func : ObjectOf(target);
-            }
-            if (!bif && !callee && name && !n && target && (site->flags & CallKindMask) == CallGet) {
-                // A number or an object read from a plain object's own table needs none of the invoke
-                // protocol: no code can run, so the value is simply taken (an object with a reference).
-                IObject* object = ObjectOf(target);
-                if (object && &typeid(*object) == &typeid(Object)) {
-                    const Property* p = static_cast<Object*>(object)->FindOwnProp(name);
-                    if (p && (p->kind == PropKind::Integer || p->kind == PropKind::Float || p->kind == PropKind::Object)) {
-                        p->ToToken(*slot);
-                        slot->extra = 0;
-                        if (p->kind == PropKind::Object) {
-                            slot->object->AddRef();
-                            temps[tempCount++] = Temp{nullptr, slot->object};
-                        }
-                        stack[sp++] = slot;
-                        continue;
-                    }
-                }
-            }
-            if (!bif && !callee && name && n == 1 && target && (site->flags & CallKindMask) == CallSet &&
-                params[0]->symbol != SymMissing && !(params[0]->symbol == SymVariable && params[0]->var->IsUnset())) {
-                // Likewise a new value for a plain object's own value entry (the search would stop there).
-                IObject* object = ObjectOf(target);
-                if (object && &typeid(*object) == &typeid(Object)) {
-                    auto* plain = static_cast<Object*>(object);
-                    int at = 0;
-                    Property* p = plain->FindOwnProp(name, &at);
-                    if (p && !p->IsDynamic()) {
-                        Ref<IObject> hold = Ref<IObject>::Borrow(object);  // the old value may run __Delete
-                        plain->Touch();
-                        if (!Object::AssignProp(*p, *params[0]))
-                            BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
-                        stack[sp++] = params[0];
-                        continue;
-                    }
-                    if (!p && NewOwnValueAllowed(plain, name)) {
-                        // A name the chain does not know, with no __Set to ask: a new own value entry.
-                        plain->Touch();
-                        BRM_STOP(plain->AddOwnPropValue(name, at, *params[0]));
-                        stack[sp++] = params[0];
-                        continue;
-                    }
-                }
             }
             CallResult call(scratch);
             call.value.extra = 0;
