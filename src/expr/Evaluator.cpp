@@ -881,6 +881,27 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                         continue;
                     }
                 }
+            } else if (site->flags == CallInvoke && site->memberName && !site->func && !site->builtIn) {
+                // obj.name(args) answered by a script method found along a plain object's chain: the target
+                // stands right before the arguments on the stack and becomes `this` in place.
+                ValueToken* target = stack[sp - n - 1];
+                IObject* object = ObjectOf(target);
+                IObject* method = object ? FindPlainMethod(object, site->memberName) : nullptr;
+                if (method && &typeid(*method) == &typeid(UserFunc) && !static_cast<UserFunc*>(method)->OwnPropCount()) {
+                    sp -= n + 1;
+                    Ref<IObject> hold = Ref<IObject>::Borrow(object);
+                    CallResult call(scratch);
+                    call.value.extra = 0;
+                    BRM_STOP(static_cast<UserFunc*>(method)->CallWith(call, stack + sp, n + 1, nullptr));
+                    if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
+                        slot->valueInt64 = call.value.valueInt64;
+                        slot->symbol = call.value.symbol;
+                    } else {
+                        BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
+                    }
+                    stack[sp++] = slot;
+                    continue;
+                }
             } else if (site->flags == CallInvoke && !site->memberName && !site->builtIn) {
                 // The commonest call, f(args) of a script function: straight to it.
                 ValueToken* below = site->func ? nullptr : stack[sp - n - 1];
