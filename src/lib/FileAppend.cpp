@@ -1,4 +1,5 @@
-// FileAppend: appends text to a file, or to standard output ("*") or standard error ("**").
+// FileAppend: appends text, or the memory of an object with Ptr and Size, to a file or to standard output
+// ("*") or standard error ("**").
 #include <windows.h>
 
 #include <cstring>
@@ -7,7 +8,10 @@
 #include "exec/ExecutorLoops.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
-#include "objects/BuiltInFunctions.h"
+#include "objects/MdFunc.h"
+#include "objects/Object.h"
+#include "base/SortedTable.h"
+#include "expr/Var.h"
 #include "runtime/PseudoThread.h"
 #include "system/Encoding.h"
 #include "system/TextStream.h"
@@ -76,10 +80,19 @@ uint32_t OpenFlags(const AppendOptions& options) {
     return flags;
 }
 
-Status Write(TextFile& out, const Char* text, int32_t length, const AppendOptions& options) {
-    if (!length) return Status::Ok;
-    uint32_t written = options.raw ? out.WriteBytes(text, static_cast<uint32_t>(length) * sizeof(Char))
-                                   : out.WriteText(text, static_cast<uint32_t>(length));
+// Text is converted; Raw text and an object's memory go out as bytes.
+struct AppendData {
+    const void* data = nullptr;
+    uint32_t length = 0;  // characters of text, or bytes of memory
+    bool memory = false;
+};
+
+Status Write(TextFile& out, const AppendData& data, const AppendOptions& options) {
+    if (!data.length) return Status::Ok;
+    uint32_t written = data.memory ? out.WriteBytes(data.data, data.length)
+                       : options.raw
+                           ? out.WriteBytes(data.data, data.length * sizeof(Char))
+                           : out.WriteText(static_cast<const Char*>(data.data), data.length);
     if (!written || !out.Flush()) {
         DWORD code = GetLastError();
         return RaiseOSError(code ? code : ERROR_WRITE_FAULT);
@@ -87,43 +100,71 @@ Status Write(TextFile& out, const Char* text, int32_t length, const AppendOption
     return Status::Ok;
 }
 
+// An object's memory: its Ptr and Size, read as properties so that any object with them will do.
+Status ReadPtrSize(IObject* object, AppendData& data) {
+    ValueToken self;
+    self.SetObject(object);
+    int64_t values[2];
+    const Char* names[] = {L"Ptr", L"Size"};
+    for (int i = 0; i < 2; ++i) {
+        Char scratch[kScratchChars];
+        CallResult r(scratch);
+        BRM_TRY(InvokeValueOrFail(r, InvokeGet, names[i], self, nullptr, 0));
+        values[i] = TokenToInt64(r.value);
+    }
+    data.data = reinterpret_cast<const void*>(static_cast<uintptr_t>(values[0]));
+    data.length = static_cast<uint32_t>(values[1] < 0 ? 0 : values[1]);
+    data.memory = true;
+    return Status::Ok;
+}
+
+// Raised errors come back as FrFail.
+FResult Done(Status st) { return st == Status::Ok ? FrOk : FrFail; }
+
 }  // namespace
 
-Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount) {
-    result.value.SetString(L"", 0);
-    Char textScratch[kScratchChars], fileScratch[kScratchChars], optionScratch[kScratchChars];
-    int32_t textLength = 0;
-    const Char* text = TokenToString(*params[0], textScratch, &textLength);
-    if (textLength < 0) textLength = static_cast<int32_t>(wcslen(text));
-    const bool fileOmitted = paramCount < 2 || TokenKind(*params[1]) == SymMissing;
-    const Char* file = fileOmitted ? L"" : TokenToString(*params[1], fileScratch);
+FResult BifFileAppend(ValueToken& text, Opt<const Char*> file, Opt<const Char*> optionText) {
+    g_thread->lastError = 0;
+    Char textScratch[kScratchChars];
+    AppendData data;
+    if (TokenKind(text) == SymObject) {
+        if (ReadPtrSize(text.symbol == SymObject ? text.object : text.var->Object(), data) != Status::Ok)
+            return FrFail;
+        // Addresses below 64K are never valid memory; reading there would only crash.
+        if (data.length && reinterpret_cast<uintptr_t>(data.data) < 0x10000) return FrParam(0);
+    } else {
+        int32_t textLength = 0;
+        data.data = TokenToString(text, textScratch, &textLength);
+        if (textLength < 0) textLength = static_cast<int32_t>(wcslen(static_cast<const Char*>(data.data)));
+        data.length = static_cast<uint32_t>(textLength);
+    }
     AppendOptions options;
-    if (paramCount > 2 && TokenKind(*params[2]) != SymMissing)
-        BRM_TRY(ParseOptions(TokenToString(*params[2], optionScratch), options));
+    if (optionText && ParseOptions(*optionText, options) != Status::Ok) return FrFail;
 
     // Inside a read-line loop with an output file, an omitted name writes there; the file stays open
     // until the loop ends.
-    LoopReadItem* loop = fileOmitted ? CurrentReadLoop() : nullptr;
+    LoopReadItem* loop = file ? nullptr : CurrentReadLoop();
     if (loop && *loop->outputName) {
         if (!loop->output) {
             auto* out = new (std::nothrow) TextFile;
-            if (!out) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            if (!out) return FrOutOfMemory;
             if (!out->Open(loop->outputName, OpenFlags(options), EncodingCodePage(options.encoding))) {
                 DWORD code = GetLastError();
                 delete out;
-                return RaiseOSError(code);
+                return Done(RaiseOSError(code));
             }
             loop->output = out;
         }
-        return Write(*loop->output, text, textLength, options);
+        return Done(Write(*loop->output, data, options));
     }
-    if (!*file) return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 2);
+    if (!file || !**file) return FrParam(1);
 
     TextFile out;
-    if (!out.Open(file, OpenFlags(options), EncodingCodePage(options.encoding))) return RaiseOSError(GetLastError());
-    Status st = Write(out, text, textLength, options);
+    if (!out.Open(*file, OpenFlags(options), EncodingCodePage(options.encoding)))
+        return Done(RaiseOSError(GetLastError()));
+    Status st = Write(out, data, options);
     out.Close();
-    return st;
+    return Done(st);
 }
 
 }  // namespace brm

@@ -51,11 +51,6 @@ BuiltInFunc* IsSetFunc();
 bool BuiltInFuncTableIsSorted();
 
 // Routines that live with other subsystems but are bound through this table.
-Status BifFileAppend(CallResult& result, ValueToken** params, int paramCount);  // lib/FileAppend.cpp
-Status BifPersistent(CallResult& result, ValueToken** params, int paramCount);  // runtime/MessageLoop.cpp
-Status BifReload(CallResult& result, ValueToken** params, int paramCount);      // startup/Reload.cpp
-Status BifOnExit(CallResult& result, ValueToken** params, int paramCount);      // runtime/CallbackList.cpp
-Status BifOnError(CallResult& result, ValueToken** params, int paramCount);     // runtime/CallbackList.cpp
 // objects/ObjectFunctions.cpp
 Status BifIsObject(CallResult& result, ValueToken** params, int paramCount);
 Status BifHasProp(CallResult& result, ValueToken** params, int paramCount);

@@ -20,41 +20,41 @@ namespace brm {
 
 // --- FResult ---
 
-Status DecodeFResult(FResult fr, CallResult& result, ValueToken** params, int count) {
-    const uint32_t code = static_cast<uint32_t>(fr.code);
-    if (fr.code >= 0) {
-        if (fr.code == FrContinued.code)
-            result.value.SetString(L"", 0);
-        return Status::Ok;
-    }
-    Status s;
-    if (!(code & 0x20000000u)) {
-        s = RaiseOSErrorCode(code);
-    } else if ((code & 0xE0000000u) == 0xE0000000u) {
+namespace {
+
+// Raises the failure a negative FResult describes (facility 0: the routine raised it already).
+Status RaiseFResult(uint32_t code, ValueToken** params, int count) {
+    if (!(code & 0x20000000u))
+        return RaiseOSErrorCode(code);
+    if ((code & 0xE0000000u) == 0xE0000000u) {
         Char digits[16];
         FormatMessageText(digits, 16, L"%u", code & 0x0FFFFFFFu);
-        s = RaiseMsg(ErrorClass::Error, Msg::Failed, digits);
-    } else {
-        uint32_t facility = (code >> 16) & 0x1FFF, low = code & 0xFFFF;
-        switch (facility) {
-        case 0: s = Status::Fail; break;
-        case 7: s = RaiseOSErrorCode(low ? low : GetLastError()); break;
-        case 10:
-            if (low == 0xFFFF) {
-                s = RaiseMsg(ErrorClass::ValueError, Msg::InvalidParams);
-            } else {
-                Char buffer[kScratchChars];
-                const Char* quoted = nullptr;
-                if (static_cast<int>(low) < count && params[low]->symbol != SymMissing &&
-                    TokenKind(*params[low]) != SymObject)
-                    quoted = TokenToString(*params[low], buffer);
-                s = RaiseFormatted(ErrorClass::ValueError, quoted, Msg::ParamInvalid, static_cast<int>(low) + 1);
-            }
-            break;
-        default: s = low == 1 ? RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory) : RaiseMsg(ErrorClass::Error, Msg::Failed);
-        }
+        return RaiseMsg(ErrorClass::Error, Msg::Failed, digits);
     }
-    // A failure, or an error the user continued, leaves no value behind.
+    const uint32_t facility = (code >> 16) & 0x1FFF, low = code & 0xFFFF;
+    switch (facility) {
+    case 0: return Status::Fail;
+    case 7: return RaiseOSErrorCode(low ? low : GetLastError());
+    case 10:
+        if (low == 0xFFFF)
+            return RaiseMsg(ErrorClass::ValueError, Msg::InvalidParams);
+        // The argument is quoted when there was one (an object by its type name).
+        if (static_cast<int>(low) < count && params[low]->symbol != SymMissing)
+            return RaiseParamError(static_cast<int>(low), *params[low]);
+        return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, static_cast<int>(low) + 1);
+    default:
+        return low == 1 ? RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory)
+                        : RaiseMsg(ErrorClass::Error, Msg::Failed);
+    }
+}
+
+}  // namespace
+
+Status DecodeFResult(FResult fr, CallResult& result, ValueToken** params, int count) {
+    if (fr.code >= 0 && fr.code != FrContinued.code)
+        return Status::Ok;
+    // An error the user continued keeps the call going, but like a failure leaves no value behind.
+    Status s = fr.code >= 0 ? Status::Ok : RaiseFResult(static_cast<uint32_t>(fr.code), params, count);
     if (result.value.symbol == SymObject)
         result.value.object->Release();
     if (result.memToFree) {
@@ -79,6 +79,43 @@ bool StrRet::Set(const Char* text, size_t length) {
     target[length] = L'\0';
     result->value.SetString(target, static_cast<int32_t>(length));
     return true;
+}
+
+// --- Signature reading ---
+
+namespace {
+
+// The modifiers of the entry for script parameter `index`; false when there is no such parameter.
+bool FindScriptEntry(const uint8_t* signature, int index, bool& optional, bool& output) {
+    for (const uint8_t* p = signature; *p;) {
+        bool isOptional = false, isOutput = false, isRetVal = false;
+        for (; *p >= MdOptional; ++p) {
+            isOptional |= *p == MdOptional;
+            isOutput |= *p == MdOutput;
+            isRetVal |= *p == MdRetVal;
+        }
+        const uint8_t type = *p++;
+        if (isRetVal || type == MdRest)
+            continue;
+        if (index-- == 0) {
+            optional = isOptional;
+            output = isOutput;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool SignatureArgIsOutput(const uint8_t* signature, int index) {
+    bool optional, output;
+    return FindScriptEntry(signature, index, optional, output) && output;
+}
+
+bool SignatureArgIsOptional(const uint8_t* signature, int index) {
+    bool optional, output;
+    return FindScriptEntry(signature, index, optional, output) && optional;
 }
 
 // --- Argument conversions ---
@@ -130,6 +167,7 @@ Status LoadNumber(ValueToken& arg, int index, bool wantFloat, int64_t& i, double
 
 void StoreInteger(Var* var, int64_t value) { (void)var->AssignInteger(value); }
 void StoreFloat(Var* var, double value) { (void)var->AssignFloat(value); }
+void StoreValue(Var* var, const ValueToken& value) { (void)var->Assign(value); }
 void MarkUnset(Var* var) { var->Free(VarFreeMemory | VarFreeMarkUnset); }
 
 }  // namespace md
@@ -268,9 +306,14 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"EnvSet", EnvSet),
     BRM_MD_ROW(L"Exit", Exit),
     BRM_MD_ROW(L"ExitApp", ExitAppRoutine),
+    BRM_MD_ROW(L"FileAppend", BifFileAppend),
     BRM_MD_ROW(L"FileEncoding", FileEncoding),
     BRM_MD_ROW(L"IsLabel", IsLabel),
+    BRM_MD_ROW(L"OnError", BifOnError),
+    BRM_MD_ROW(L"OnExit", BifOnExit),
+    BRM_MD_ROW(L"Persistent", BifPersistent),
     BRM_MD_ROW(L"ProcessExist", ProcessExist),
+    BRM_MD_ROW(L"Reload", BifReload),
     BRM_MD_ROW(L"SetControlDelay", SetControlDelay),
     BRM_MD_ROW(L"SetRegView", SetRegView),
     BRM_MD_ROW(L"SetTitleMatchMode", SetTitleMatchMode),
@@ -287,13 +330,26 @@ MdFunc* s_typedObjects[kTypedCount];
 
 MdFunc* MdFunc::Create(const MdFuncDef* def) {
     void* memory = PoolAlloc(sizeof(MdFunc));
-    return memory ? new (memory) MdFunc(def) : nullptr;
+    return memory ? new (memory) MdFunc(def->name, def, nullptr) : nullptr;
+}
+
+MdFunc* MdFunc::CreateMethod(const Char* name, const MdFuncDef* def, Object* owner) {
+    void* memory = PoolAlloc(sizeof(MdFunc));
+    return memory ? new (memory) MdFunc(name, def, owner) : nullptr;
 }
 
 Status MdFunc::Call(CallResult& result, ValueToken** params, int count) {
-    BRM_TRY(CheckArgCount(params, count));
+    // An omitted required argument is reported by its number when the arguments are converted.
+    BRM_TRY(CheckArgCount(params, count, Omitted::LeftToCaller));
     result.func = this;
-    return m_def->call(result, params, count);
+    if (!m_owner)
+        return m_def->call(result, params, count, nullptr);
+    // The routine gets the object first; parameter numbers in its messages do not count `this`.
+    IObject* self;
+    Status s = CheckThis(m_owner, *params[0], result, self);
+    if (!self)
+        return s;
+    return m_def->call(result, params + 1, count - 1, self);
 }
 
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length) {

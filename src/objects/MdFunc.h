@@ -3,6 +3,7 @@
 // calls the routine and turns its FResult, return value and output parameters back into script values.
 #pragma once
 #include <cstdint>
+#include <array>
 #include <cwchar>
 #include <tuple>
 #include <type_traits>
@@ -61,14 +62,18 @@ struct Rest {  // the remaining arguments
     ValueToken** params;
     int count;
 };
+struct Self {  // a method's object (`this`), already checked against the owner prototype; no script parameter
+    IObject* object;
+};
 
 namespace md {
 
 struct Ctx {
-    ValueToken** params;
+    ValueToken** params;  // the script arguments, without a method's `this`
     int count;
     int next = 0;   // the next script argument
     CallResult* result;
+    IObject* self = nullptr;
 };
 
 Status RaiseOmitted(int zeroBasedIndex);
@@ -79,6 +84,7 @@ Status LoadObject(ValueToken& arg, int index, IObject*& object);
 Status LoadNumber(ValueToken& arg, int index, bool wantFloat, int64_t& i, double& d);
 void StoreInteger(Var* var, int64_t value);
 void StoreFloat(Var* var, double value);
+void StoreValue(Var* var, const ValueToken& value);
 void MarkUnset(Var* var);
 
 // One argument slot per routine parameter type.
@@ -87,11 +93,12 @@ struct Arg;
 
 template <class T>
 struct Arg<T, std::enable_if_t<std::is_arithmetic_v<T> && !std::is_same_v<T, bool>>> {
-    static constexpr uint8_t kCode = std::is_same_v<T, int8_t> ? MdInt8 : std::is_same_v<T, uint8_t> ? MdUInt8
+    static constexpr uint32_t kCode = std::is_same_v<T, int8_t> ? MdInt8 : std::is_same_v<T, uint8_t> ? MdUInt8
         : std::is_same_v<T, int16_t> ? MdInt16 : std::is_same_v<T, uint16_t> ? MdUInt16
         : std::is_same_v<T, int32_t> ? MdInt32 : std::is_same_v<T, uint32_t> ? MdUInt32
         : std::is_same_v<T, double> ? MdDouble : std::is_same_v<T, float> ? MdFloat : MdInt64;
     static constexpr bool kScript = true, kOptional = false;
+    static constexpr int kSlots = (sizeof(T) == 8) ? 2 : 1;
     T v{};
     Status Load(Ctx& c) {
         int index = c.next++;
@@ -109,8 +116,9 @@ struct Arg<T, std::enable_if_t<std::is_arithmetic_v<T> && !std::is_same_v<T, boo
 
 template <>
 struct Arg<bool> {
-    static constexpr uint8_t kCode = MdBool;
+    static constexpr uint32_t kCode = MdBool;
     static constexpr bool kScript = true, kOptional = false;
+    static constexpr int kSlots = 1;
     bool v = false;
     Status Load(Ctx& c) {
         int index = c.next++;
@@ -125,8 +133,9 @@ struct Arg<bool> {
 
 template <>
 struct Arg<const Char*> {
-    static constexpr uint8_t kCode = MdString;
+    static constexpr uint32_t kCode = MdString;
     static constexpr bool kScript = true, kOptional = false;
+    static constexpr int kSlots = 1;
     Char buffer[kScratchChars];
     const Char* v = L"";
     Status Load(Ctx& c) {
@@ -141,8 +150,9 @@ struct Arg<const Char*> {
 
 template <>
 struct Arg<IObject*> {
-    static constexpr uint8_t kCode = MdObject;
+    static constexpr uint32_t kCode = MdObject;
     static constexpr bool kScript = true, kOptional = false;
+    static constexpr int kSlots = 1;
     IObject* v = nullptr;
     Status Load(Ctx& c) {
         int index = c.next++;
@@ -156,8 +166,9 @@ struct Arg<IObject*> {
 
 template <>
 struct Arg<ValueToken&> {
-    static constexpr uint8_t kCode = MdValue;
+    static constexpr uint32_t kCode = MdValue;
     static constexpr bool kScript = true, kOptional = false;
+    static constexpr int kSlots = 1;
     ValueToken* v = nullptr;
     Status Load(Ctx& c) {
         int index = c.next++;
@@ -170,10 +181,28 @@ struct Arg<ValueToken&> {
     void Finish(bool) {}
 };
 
+// An optional Value: the argument token, or null when omitted.
+template <>
+struct Arg<ValueToken*> {
+    static constexpr uint32_t kCode = (MdOptional << 8) | MdValue;
+    static constexpr bool kScript = true, kOptional = true;
+    static constexpr int kSlots = 1;
+    ValueToken* v = nullptr;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index < c.count && c.params[index]->symbol != SymMissing)
+            v = c.params[index];
+        return Status::Ok;
+    }
+    ValueToken* Get() { return v; }
+    void Finish(bool) {}
+};
+
 template <class T>
 struct Arg<Opt<T>> {
-    static constexpr uint8_t kCode = MdOptional | Arg<T>::kCode;
+    static constexpr uint32_t kCode = (MdOptional << 8) | Arg<T>::kCode;
     static constexpr bool kScript = true, kOptional = true;
+    static constexpr int kSlots = 1;  // a pointer to the value, null when omitted
     Arg<T> inner;
     Opt<T> v;
     Status Load(Ctx& c) {
@@ -192,10 +221,10 @@ struct Arg<Opt<T>> {
 
 // Output parameters are optional: an omitted one is written to a local nobody reads.
 template <class T>
-struct Arg<Out<T>> {
-    static_assert(std::is_arithmetic_v<T>, "output parameters are numeric");
-    static constexpr uint8_t kCode = MdOptional | MdOutput | Arg<T>::kCode;
+struct Arg<Out<T>, std::enable_if_t<std::is_arithmetic_v<T>>> {
+    static constexpr uint32_t kCode = (MdOptional << 16) | (MdOutput << 8) | Arg<T>::kCode;
     static constexpr bool kScript = true, kOptional = true;
+    static constexpr int kSlots = 1;
     T local{};
     Var* var = nullptr;
     Status Load(Ctx& c) {
@@ -220,10 +249,43 @@ struct Arg<Out<T>> {
     }
 };
 
+// String and Value outputs: the routine writes into a result slot of the call's own (a 256-character
+// buffer for text, or an allocated string it hands over); the slot is released when the call is done.
+template <class R>
+struct Arg<Out<R>, std::enable_if_t<std::is_same_v<R, StrRet> || std::is_same_v<R, ValueRet>>> {
+    static constexpr uint32_t kCode =
+        (MdOptional << 16) | (MdOutput << 8) | (std::is_same_v<R, StrRet> ? MdString : MdValue);
+    static constexpr bool kScript = true, kOptional = true;
+    static constexpr int kSlots = 1;
+    Char buffer[kScratchChars];
+    CallResult slot{buffer};
+    R local{&slot};
+    Var* var = nullptr;
+    Status Load(Ctx& c) {
+        int index = c.next++;
+        if (index >= c.count || c.params[index]->symbol == SymMissing)
+            return Status::Ok;
+        var = OutputVar(*c.params[index]);
+        if (!var)
+            return RaiseOutputNeedsVar(index, *c.params[index]);
+        return Status::Ok;
+    }
+    Out<R> Get() { return Out<R>{&local}; }
+    void Finish(bool ok) {
+        if (!var)
+            return;
+        if (ok)
+            StoreValue(var, slot.value);
+        else
+            MarkUnset(var);
+    }
+};
+
 template <>
 struct Arg<StrRet> {
-    static constexpr uint8_t kCode = MdRetVal;  // followed by MdString in the signature text
+    static constexpr uint32_t kCode = (MdRetVal << 16) | (MdOutput << 8) | MdString;
     static constexpr bool kScript = false, kOptional = false;
+    static constexpr int kSlots = 1;
     StrRet v{};
     Status Load(Ctx& c) {
         v.result = c.result;
@@ -235,8 +297,9 @@ struct Arg<StrRet> {
 
 template <>
 struct Arg<ValueRet> {
-    static constexpr uint8_t kCode = MdRetVal;
+    static constexpr uint32_t kCode = (MdRetVal << 16) | (MdOutput << 8) | MdValue;
     static constexpr bool kScript = false, kOptional = false;
+    static constexpr int kSlots = 1;
     ValueRet v{};
     Status Load(Ctx& c) {
         v.result = c.result;
@@ -248,8 +311,9 @@ struct Arg<ValueRet> {
 
 template <>
 struct Arg<Rest> {
-    static constexpr uint8_t kCode = MdRest;
+    static constexpr uint32_t kCode = MdRest;
     static constexpr bool kScript = false, kOptional = true;
+    static constexpr int kSlots = 1;
     Rest v{nullptr, 0};
     Status Load(Ctx& c) {
         if (c.next < c.count) {
@@ -263,11 +327,61 @@ struct Arg<Rest> {
     void Finish(bool) {}
 };
 
+// The bytes of one signature entry: its modifiers (packed above the type byte, outermost highest) and
+// then the type.
+constexpr int EntryBytes(uint32_t code) { return code > 0xFFFF ? 3 : code > 0xFF ? 2 : 1; }
+
+template <class R>
+constexpr uint8_t ReturnCode() {
+    if constexpr (std::is_same_v<R, void>) return MdEnd;
+    else if constexpr (std::is_same_v<R, FResult>) return MdFResult;
+    else if constexpr (std::is_same_v<R, Status>) return MdStatus;
+    else if constexpr (std::is_same_v<R, bool>) return MdBool;
+    else return Arg<R>::kCode;
+}
+
+// The signature text of a parameter list, 0-terminated.
+template <class... A>
+struct Signature {
+    static constexpr size_t kLength =
+        (size_t{1} + ... + static_cast<size_t>(Arg<A>::kCode ? EntryBytes(Arg<A>::kCode) : 0));
+    static constexpr std::array<uint8_t, kLength> Make() {
+        std::array<uint8_t, kLength> bytes{};
+        constexpr uint32_t codes[] = {Arg<A>::kCode..., 0};
+        size_t at = 0;
+        for (size_t i = 0; i + 1 < sizeof(codes) / sizeof(codes[0]); ++i)
+            for (int shift = codes[i] ? (EntryBytes(codes[i]) - 1) * 8 : -1; shift >= 0; shift -= 8)
+                bytes[at++] = static_cast<uint8_t>(codes[i] >> shift);
+        return bytes;
+    }
+    static constexpr std::array<uint8_t, kLength> kBytes = Make();
+};
+
+template <>
+struct Arg<Self> {
+    static constexpr uint32_t kCode = MdEnd;  // the object comes first and has no signature entry
+    static constexpr bool kScript = false, kOptional = false;
+    static constexpr int kSlots = 1;
+    Self v{nullptr};
+    Status Load(Ctx& c) {
+        v.object = c.self;
+        return Status::Ok;
+    }
+    Self Get() { return v; }
+    void Finish(bool) {}
+};
+
 template <class F>
 struct Traits;
 template <class R, class... A>
 struct Traits<R (*)(A...)> {
     using Return = R;
+    static constexpr uint8_t kReturn = ReturnCode<R>();
+    static constexpr const uint8_t* kSignature = Signature<A...>::kBytes.data();
+    static constexpr int kSlots = (0 + ... + Arg<A>::kSlots);
+    // Output Values other than the return value: the slots the caller prepares for them.
+    static constexpr int kOutputValues = (0 + ... +
+        ((Arg<A>::kCode & 0xFFFF) == ((MdOutput << 8) | MdValue) && (Arg<A>::kCode >> 16) != MdRetVal ? 1 : 0));
     static constexpr int kMax = (0 + ... + (Arg<A>::kScript ? 1 : 0));
     static constexpr bool kVariadic = (false || ... || std::is_same_v<A, Rest>);
     // Leading script parameters before the first optional one.
@@ -285,8 +399,8 @@ struct Traits<R (*)(A...)> {
         return n;
     }
     template <R (*Fn)(A...)>
-    static Status Call(CallResult& result, ValueToken** params, int count) {
-        Ctx c{params, count, 0, &result};
+    static Status Call(CallResult& result, ValueToken** params, int count, IObject* self = nullptr) {
+        Ctx c{params, count, 0, &result, self};
         std::tuple<Arg<A>...> args;
         Status s = Status::Ok;
         std::apply([&](auto&... a) { ((s == Status::Ok ? (s = a.Load(c), 0) : 0), ...); }, args);
@@ -299,7 +413,8 @@ struct Traits<R (*)(A...)> {
             R r = std::apply([](auto&... a) { return Fn(a.Get()...); }, args);
             if constexpr (std::is_same_v<R, FResult>) {
                 s = DecodeFResult(r, result, params, count);
-                bool ok = s == Status::Ok && r.code != FrContinued.code;
+                // Outputs keep their values only on success; a continued error unsets them too.
+                bool ok = r.code >= 0 && r.code != FrContinued.code;
                 std::apply([ok](auto&... a) { (a.Finish(ok), ...); }, args);
                 return s;
             } else if constexpr (std::is_same_v<R, Status>) {
@@ -320,37 +435,69 @@ struct Traits<R (*)(A...)> {
 
 }  // namespace md
 
-using MdRoutine = Status (*)(CallResult& result, ValueToken** params, int count);
+// params exclude a method's `this`, which comes as self.
+using MdRoutine = Status (*)(CallResult& result, ValueToken** params, int count, IObject* self);
 
 // A row of the typed function table: the routine's marshalling entry point and its parameter counts, all
 // derived from the routine's C++ type by BRM_MD_ROW.
 struct MdFuncDef {
     const Char* name;
     MdRoutine call;
+    const uint8_t* signature;  // entries of modifier bytes and a type byte, 0-terminated
+    uint8_t returnType;
     uint8_t minParams;
     uint8_t maxParams;
     bool variadic;
+    uint8_t outputValues;  // output Value parameters that are not the return value
+    uint8_t slots;         // 32-bit argument slots of the native call
 };
 
 #define BRM_MD_ROW(name, fn)                                                                              \
     MdFuncDef {                                                                                           \
         name, &::brm::md::Traits<decltype(&fn)>::template Call<&fn>,                                      \
+            ::brm::md::Traits<decltype(&fn)>::kSignature, ::brm::md::Traits<decltype(&fn)>::kReturn,      \
             static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::MinParams()),                          \
             static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::kMax),                                 \
-            ::brm::md::Traits<decltype(&fn)>::kVariadic                                                   \
+            ::brm::md::Traits<decltype(&fn)>::kVariadic,                                                  \
+            static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::kOutputValues),                        \
+            static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::kSlots)                                \
     }
+
+// What the signature says of script parameter `index` (0-based; return values and the remaining-arguments
+// entry are not script parameters). Past the last declared parameter both are false.
+bool SignatureArgIsOutput(const uint8_t* signature, int index);
+bool SignatureArgIsOptional(const uint8_t* signature, int index);
 
 // The function object of a typed row; made once per row from the pool.
 class MdFunc final : public NativeFunc {
 public:
     static MdFunc* Create(const MdFuncDef* def);
+    // A typed member of a class: name is the full "<Class>.Prototype.<Name>[.Get|.Set]" from the pool, and
+    // `this` (counted in the parameter counts) must be an instance of owner.
+    static MdFunc* CreateMethod(const Char* name, const MdFuncDef* def, Object* owner);
     Status Call(CallResult& result, ValueToken** params, int count) override;
+    bool ArgIsByRef(int index) const override {
+        return SignatureArgIsOutput(m_def->signature, index - (m_owner ? 1 : 0));
+    }
+    bool ArgIsOptional(int index) const override {
+        return index >= m_maxParams || SignatureArgIsOptional(m_def->signature, index - (m_owner ? 1 : 0));
+    }
+    const MdFuncDef* Def() const { return m_def; }
 
 private:
-    explicit MdFunc(const MdFuncDef* def)
-        : NativeFunc(def->name, def->minParams, def->maxParams, def->variadic), m_def(def) {}
+    MdFunc(const Char* name, const MdFuncDef* def, Object* owner)
+        : NativeFunc(name, def->minParams + (owner ? 1 : 0), def->maxParams + (owner ? 1 : 0), def->variadic),
+          m_def(def), m_owner(owner) {}
     const MdFuncDef* m_def;
+    Object* m_owner;  // null for a function
 };
+
+// Typed routines that live with other subsystems but are bound through the typed table.
+FResult BifFileAppend(ValueToken& data, Opt<const Char*> file, Opt<const Char*> options);  // lib/FileAppend.cpp
+bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoop.cpp
+FResult BifReload();                                       // startup/Reload.cpp
+FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
+FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
 
 // Binary search (A-to-Z fold) of the typed table; null when absent.
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length);

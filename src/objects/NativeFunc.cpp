@@ -45,7 +45,7 @@ Status NativeFunc::InvokeMember(CallResult& result, int flags, const Char* name,
     return Func::InvokeMember(result, flags, name, thisToken, params, paramCount);
 }
 
-Status NativeFunc::CheckArgCount(ValueToken** params, int& count) {
+Status NativeFunc::CheckArgCount(ValueToken** params, int& count, Omitted omitted) {
     // Trailing omitted arguments are dropped only when there are too many; a variadic method receives them.
     while (count > m_maxParams && !m_isVariadic && count > 0 && IsOmitted(params[count - 1]))
         --count;
@@ -53,7 +53,7 @@ Status NativeFunc::CheckArgCount(ValueToken** params, int& count) {
         return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, m_name);
     if (count < m_minParams)
         return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, m_name);
-    for (int i = 0; i < m_minParams; ++i)
+    for (int i = 0; omitted == Omitted::Check && i < m_minParams; ++i)
         if (IsOmitted(params[i]))
             return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam);  // no name, unlike the counts
     return Status::Ok;
@@ -78,22 +78,29 @@ BuiltInMethod* BuiltInMethod::Create(const Char* name, const ObjectMemberDef* de
 
 Status BuiltInMethod::Call(CallResult& result, ValueToken** params, int count) {
     BRM_TRY(CheckArgCount(params, count));
-    IObject* self = nullptr;
-    const ValueToken& t = *params[0];
+    IObject* self;
+    Status s = CheckThis(m_owner, *params[0], result, self);
+    if (!self)
+        return s;
+    return m_def->routine(self, result, m_def->identity, m_invokeKind, params + 1, count - 1);
+}
+
+Status NativeFunc::CheckThis(Object* owner, const ValueToken& t, CallResult& result, IObject*& self) {
+    self = nullptr;
     if (t.symbol == SymObject)
         self = t.object;
     else if (t.symbol == SymVariable && t.var->IsObject())
         self = t.var->Object();
-    if (!self || !self->IsOfType(m_owner)) {
-        ValueToken className;
-        if (!m_owner->GetOwnProp(L"__Class", className) || className.symbol != SymString)
-            className.SetString(L"Object", 6);
-        Status s = RaiseTypeError(className.marker, t);
-        if (s == Status::Ok)
-            result.value.SetString(L"", 0);
-        return s;
-    }
-    return m_def->routine(self, result, m_def->identity, m_invokeKind, params + 1, count - 1);
+    if (self && self->IsOfType(owner))
+        return Status::Ok;
+    self = nullptr;
+    ValueToken className;
+    if (!owner->GetOwnProp(L"__Class", className) || className.symbol != SymString)
+        className.SetString(L"Object", 6);
+    Status s = RaiseTypeError(className.marker, t);
+    if (s == Status::Ok)
+        result.value.SetString(L"", 0);
+    return s;
 }
 
 // --- RoutineFunc ---

@@ -18,8 +18,13 @@ public:
 
 protected:
     NativeFunc(const Char* name, int minParams, int maxParams, bool isVariadic);
+    // Whether CheckArgCount looks for omitted required arguments, or the caller reports them by number.
+    enum class Omitted { Check, LeftToCaller };
     // The shared argument checks: too many, too few, a required one omitted. Fail is raised.
-    Status CheckArgCount(ValueToken** params, int& count);
+    Status CheckArgCount(ValueToken** params, int& count, Omitted omitted = Omitted::Check);
+    // A method's `this` must be an object that is an instance of owner; otherwise the type error naming the
+    // owner's class (a continued one leaves the result "", and self null).
+    static Status CheckThis(Object* owner, const ValueToken& thisArg, CallResult& result, IObject*& self);
     bool Delete() override { return true; }  // pool memory: never freed
 };
 

@@ -3,7 +3,7 @@
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "expr/Var.h"
-#include "objects/BuiltInFunctions.h"
+#include "objects/MdFunc.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
 
@@ -60,38 +60,22 @@ bool CallbackList::CallInOrder(ValueToken** params, int count, int64_t* answer, 
 
 namespace {
 
-Status Register(CallbackList& list, ValueToken** params, int paramCount) {
-    if (params[0]->symbol != SymObject &&
-        !(params[0]->symbol == SymVariable && params[0]->var->Target()->IsObject()))
-        return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 1);
-    IObject* f = params[0]->symbol == SymObject ? params[0]->object : params[0]->var->Target()->Object();
+FResult Register(CallbackList& list, IObject* f, Opt<int32_t> mode) {
     bool valid = true;
-    BRM_TRY(CallbackCheck(f, 2, true, valid));
-    int64_t mode = 1;
-    if (paramCount > 1 && params[1]->symbol != SymMissing) {
-        if (TokenIsNumeric(*params[1]) != NumericKind::Integer)
-            return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 2);
-        mode = TokenToInt64(*params[1]);
-    }
-    switch (mode) {
+    if (CallbackCheck(f, 2, true, valid) != Status::Ok) return FrFail;
+    switch (mode ? *mode : 1) {
         case 1: list.AddLast(f); break;
         case -1: list.AddFirst(f); break;
         case 0: list.Remove(f); break;
-        default: return RaiseFormatted(ErrorClass::ValueError, nullptr, Msg::ParamInvalid, 2);
+        default: return FrParam(1);
     }
-    return Status::Ok;
+    return FrOk;
 }
 
 }  // namespace
 
-Status BifOnExit(CallResult& result, ValueToken** params, int paramCount) {
-    result.value.SetString(L"", 0);
-    return Register(g_onExit, params, paramCount);
-}
+FResult BifOnExit(IObject* callback, Opt<int32_t> mode) { return Register(g_onExit, callback, mode); }
 
-Status BifOnError(CallResult& result, ValueToken** params, int paramCount) {
-    result.value.SetString(L"", 0);
-    return Register(g_onError, params, paramCount);
-}
+FResult BifOnError(IObject* callback, Opt<int32_t> mode) { return Register(g_onError, callback, mode); }
 
 }  // namespace brm

@@ -2,7 +2,7 @@
 #include "runtime/MessageLoop.h"
 #include <windows.h>
 #include "expr/Conversions.h"
-#include "objects/BuiltInFunctions.h"
+#include "objects/MdFunc.h"
 #include "startup/Exit.h"
 #include "startup/ScriptHost.h"
 
@@ -12,11 +12,10 @@ bool g_persistent = false;
 
 bool IsPersistent() { return g_persistent; }
 
-Status BifPersistent(CallResult& result, ValueToken** params, int paramCount) {
+bool BifPersistent(Opt<bool> persist) {
     bool previous = g_persistent;
-    g_persistent = paramCount && params[0]->symbol != SymMissing ? TokenToBool(*params[0]) : true;
-    result.value.SetInteger(previous ? 1 : 0);
-    return Status::Ok;
+    g_persistent = persist ? *persist : true;
+    return previous;
 }
 
 void PumpMessages(PumpMode, unsigned timeoutMs) {

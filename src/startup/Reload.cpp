@@ -5,7 +5,7 @@
 #include <string>
 #include "exec/Raise.h"
 #include "loader/SourceFiles.h"
-#include "objects/BuiltInFunctions.h"
+#include "objects/MdFunc.h"
 #include "startup/ScriptHost.h"
 
 namespace brm {
@@ -28,11 +28,11 @@ bool LaunchRestart(DWORD& error) {
     return false;
 }
 
-Status BifReload(CallResult& result, ValueToken**, int) {
-    result.value.SetString(L"", 0);
+FResult BifReload() {
     DWORD error;
-    if (!LaunchRestart(error)) return RaiseOSErrorCode(error);
-    return Status::Ok;
+    if (LaunchRestart(error)) return FrOk;
+    // A code the Win32 facility cannot hold goes as it is (it has the form of an HRESULT).
+    return error > 0xFFFF ? FResult{static_cast<int32_t>(error)} : FrWin32(error ? error : ERROR_GEN_FAILURE);
 }
 
 }  // namespace brm
