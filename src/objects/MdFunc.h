@@ -219,6 +219,17 @@ struct Arg<Opt<T>> {
     void Finish(bool) {}
 };
 
+// The variable an output parameter writes to; none when the argument is omitted.
+inline Status LoadOutputVar(Ctx& c, Var*& var) {
+    int index = c.next++;
+    if (index >= c.count || c.params[index]->symbol == SymMissing)
+        return Status::Ok;
+    var = OutputVar(*c.params[index]);
+    if (!var)
+        return RaiseOutputNeedsVar(index, *c.params[index]);
+    return Status::Ok;
+}
+
 // Output parameters are optional: an omitted one is written to a local nobody reads.
 template <class T>
 struct Arg<Out<T>, std::enable_if_t<std::is_arithmetic_v<T>>> {
@@ -227,15 +238,7 @@ struct Arg<Out<T>, std::enable_if_t<std::is_arithmetic_v<T>>> {
     static constexpr int kSlots = 1;
     T local{};
     Var* var = nullptr;
-    Status Load(Ctx& c) {
-        int index = c.next++;
-        if (index >= c.count || c.params[index]->symbol == SymMissing)
-            return Status::Ok;
-        var = OutputVar(*c.params[index]);
-        if (!var)
-            return RaiseOutputNeedsVar(index, *c.params[index]);
-        return Status::Ok;
-    }
+    Status Load(Ctx& c) { return LoadOutputVar(c, var); }
     Out<T> Get() { return Out<T>{&local}; }
     void Finish(bool ok) {
         if (!var)
@@ -261,15 +264,7 @@ struct Arg<Out<R>, std::enable_if_t<std::is_same_v<R, StrRet> || std::is_same_v<
     CallResult slot{buffer};
     R local{&slot};
     Var* var = nullptr;
-    Status Load(Ctx& c) {
-        int index = c.next++;
-        if (index >= c.count || c.params[index]->symbol == SymMissing)
-            return Status::Ok;
-        var = OutputVar(*c.params[index]);
-        if (!var)
-            return RaiseOutputNeedsVar(index, *c.params[index]);
-        return Status::Ok;
-    }
+    Status Load(Ctx& c) { return LoadOutputVar(c, var); }
     Out<R> Get() { return Out<R>{&local}; }
     void Finish(bool ok) {
         if (!var)
