@@ -1175,7 +1175,7 @@ stop:
 #undef BRM_STOP
 #undef BRM_FAIL
 
-Status Evaluate(ScriptLine& line, ArgRecord& arg, Want want, CallResult* out, bool* truth) {
+__attribute__((always_inline)) inline Status Evaluate(ScriptLine& line, ArgRecord& arg, Want want, CallResult* out, bool* truth) {
     if (!arg.isExpression || !arg.postfix) {
         // Plain text (a literal the compiler simplified, or a non-expression argument).
         switch (want) {
