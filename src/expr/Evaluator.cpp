@@ -337,10 +337,11 @@ Status CallBuiltIn(BuiltInFunc* bif, CallResult& result, ValueToken** params, in
         return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, bif->Name());
     if (count < bif->MinParams())
         return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, bif->Name());
+    const bool anyOutput = bif->def->outputParams[0] != 0;
     for (int i = 0; i < count; ++i) {
         if (i < bif->MinParams() && IsMissing(params[i]))
             return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam);
-        if (bif->IsOutputParam(i) && !IsMissing(params[i])) {
+        if (anyOutput && bif->IsOutputParam(i) && !IsMissing(params[i])) {
             const ValueToken* p = params[i];
             bool ok = (p->symbol == SymVariable && p->varUsage != VarUsageRead && p->varUsage != VarUsageMaybeUnset) ||
                       dynamic_cast<VarRef*>(ObjectOf(p));
@@ -1078,7 +1079,12 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             }
             if (s != Status::Ok)
                 BRM_FAIL(s);
-            BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
+            if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
+                slot->valueInt64 = call.value.valueInt64;
+                slot->symbol = call.value.symbol;
+            } else {
+                BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
+            }
             stack[sp++] = slot;
             continue;
         }
