@@ -287,6 +287,10 @@ Status ExecFor(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine*
         tokens[i].SetMissing();
         Var* v = line->args[i].length ? ArgVar(line->args[i]) : nullptr;
         if (!v) continue;
+        // A variable shared with closures is one variable wherever it is named: the loop sets the shared
+        // one, so that a closure made in the body sees each value. (A by-reference parameter becomes a
+        // variable of the loop's own.)
+        if (v->m_type == VarTypeAlias && !(v->m_scope & VarScopeParam)) v = v->Target();
         SavedVar& sv = saved[savedCount];
         memcpy(sv.state, static_cast<void*>(v), sizeof(Var));
         const Var& old = *reinterpret_cast<const Var*>(sv.state);
@@ -599,10 +603,11 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             st = EvaluateForEffect(*line, line->args[0]);
             break;
         case LineAction::Static:
-            // A static initialiser runs once; the line's attribute records that it has.
+            // A static initialiser runs once; the line's attribute records that it has (a failed one runs
+            // again at the next call).
             if (!line->attribute) {
-                line->attribute = line;
                 st = EvaluateForEffect(*line, line->args[0]);
+                if (st == Status::Ok) line->attribute = line;
             }
             break;
         case LineAction::BlockBegin:

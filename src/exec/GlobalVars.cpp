@@ -114,15 +114,13 @@ Var* FindGlobal(const Char* name, size_t length, BuiltIns builtIns) {
 Var* FindOrAddGlobal(const Char* name, size_t length) {
     if (Var* v = FindGlobal(name, length))
         return v;
+    // After loading only a dynamic assignment gets here: a name the loader would refuse is refused with
+    // the same message, raised.
     if (length > kMaxVarNameLength) {
-        // After loading only a dynamic assignment gets here, and its caller reports the name as not found.
-        if (!g_script.loadFinished)
-            (void)ReportNameTooLong(name, length);
+        (void)ReportNameTooLong(name, length);
         return nullptr;
     }
-    // A dynamic assignment after loading makes no variable of a name the loader would refuse; its caller
-    // then reports the name as not found.
-    if (!ValidateName(name, length, g_script.loadFinished ? NameKind::Check : NameKind::Variable))
+    if (!ValidateName(name, length, NameKind::Variable))
         return nullptr;
     bool found;
     size_t at = Search(name, length, found);

@@ -8,6 +8,7 @@
 #include "expr/Var.h"
 #include "loader/BlockLinker.h"
 #include "loader/Directives.h"
+#include "loader/LineParser.h"
 #include "loader/LoadError.h"
 #include "objects/Func.h"
 #include "startup/ScriptHost.h"
@@ -78,6 +79,8 @@ Var* AddFuncVar(UserFunc* func, const Char* name, size_t length, uint8_t scope) 
     }
     int32_t position = 0;
     if (Var* existing = func->vars.Find(name, length, &position)) return existing;
+    // A local must be a valid variable name, as a global must: "1abc" read in a function is refused too.
+    if (!ValidateName(name, length, g_script.loadFinished ? NameKind::Check : NameKind::Variable)) return nullptr;
     Char* permanent = PoolStrDup(name, length);
     void* memory = PoolAlloc(sizeof(Var));
     if (!permanent || !memory) {
@@ -147,7 +150,12 @@ Status DeclareVar(DeclKind kind, const Char* name, size_t length) {
         return Status::Ok;
     }
     if (kind == DeclKind::Global) {
-        Var* global = FindOrAddGlobal(name, length);
+        // The same test as at the top level: a function cannot claim a built-in variable, a function or a
+        // class as a global of its own.
+        Var* existing = FindGlobal(name, length, BuiltIns::Materialise);
+        if (existing && (existing->IsVirtual() || existing->IsConstant()))
+            return ReportLoadErrorF(name, Msg::DeclarationConflict, word, VarKindName(*existing));
+        Var* global = existing ? existing : FindOrAddGlobal(name, length);
         if (!global) return Status::Fail;
         int32_t position = 0;
         func->vars.Find(name, length, &position);
@@ -158,11 +166,19 @@ Status DeclareVar(DeclKind kind, const Char* name, size_t length) {
     return AddFuncVar(func, name, length, scope) ? Status::Ok : Status::Fail;
 }
 
-Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure) {
+Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure,
+                    bool* raised) {
     *globalOnly = false;
     if (notInClosure) *notInClosure = false;
+    if (raised) *raised = false;
+    // After loading, a failed creation has always raised its error (name too long, not valid, no memory).
+    const auto addGlobal = [&]() {
+        Var* v = FindOrAddGlobal(name, length);
+        if (!v && raised) *raised = true;
+        return v;
+    };
     UserFunc* func = g_runningFunc;
-    if (!func) return write ? FindOrAddGlobal(name, length) : FindGlobal(name, length);
+    if (!func) return write ? addGlobal() : FindGlobal(name, length);
     if (Var* v = func->vars.Find(name, length)) return v;
     bool captures = !func->isStatic && func->defaultScope != 0x41;
     for (UserFunc* o = func->outer; o; o = o->outer) {
@@ -176,7 +192,7 @@ Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnl
         }
         break;
     }
-    if (func->defaultScope == 0x41) return write ? FindOrAddGlobal(name, length) : FindGlobal(name, length);
+    if (func->defaultScope == 0x41) return write ? addGlobal() : FindGlobal(name, length);
     Var* global = FindGlobal(name, length);
     if (!write) return global;
     *globalOnly = global != nullptr;

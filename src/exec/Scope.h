@@ -40,6 +40,8 @@ Status DeclareVar(DeclKind kind, const Char* name, size_t length);
 // there is none; for a write, the local is created unless only a global exists (*globalOnly set). Null
 // with *notInClosure set when the name is a local of an enclosing function that this one did not capture
 // when it was loaded: a closure keeps only the variables it named.
-Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure = nullptr);
+// raised: creating the variable failed with its own error (a name too long or not valid), already raised.
+Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure = nullptr,
+                    bool* raised = nullptr);
 
 }  // namespace brm

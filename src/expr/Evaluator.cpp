@@ -378,8 +378,11 @@ Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& n
         return RaiseMsg(ErrorClass::Error, Msg::DynamicVarBlank);
     bool globalOnly = false, notInClosure = false;
     if (usage >= VarUsageReference) {
-        var = FindVarRunTime(text, static_cast<size_t>(length), true, &globalOnly, &notInClosure);
+        bool raised = false;
+        var = FindVarRunTime(text, static_cast<size_t>(length), true, &globalOnly, &notInClosure, &raised);
         if (!var) {
+            if (raised)
+                return Status::Fail;
             if (notInClosure)
                 return RaiseMsg(ErrorClass::Error, Msg::DynamicNotInClosure, text);
             return globalOnly ? RaiseMsg(ErrorClass::Error, Msg::DynamicNeedsGlobal, text)

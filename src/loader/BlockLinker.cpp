@@ -161,6 +161,13 @@ bool IsLoopAction(LineAction a) {
 }
 
 ScriptLine* OpenBlockLine() { return s_openBlock; }
+
+ScriptLine* ReopenBlock(ScriptLine* block) {
+    ScriptLine* previous = s_openBlock;
+    s_openBlock = block;
+    return previous;
+}
+
 ScriptLine* PendingControlLine() { return s_pending; }
 
 Label* FindLabel(const Char* name, size_t length) {

@@ -47,6 +47,9 @@ struct LinkState {
 };
 LinkState SuspendLinking();
 void ResumeLinking(const LinkState& state);
+// Makes `block` the innermost open "{" so that new lines go into a body that is already closed (the lines
+// are then moved there by the caller); returns the previous one, to be put back afterwards.
+ScriptLine* ReopenBlock(ScriptLine* block);
 
 // End of one file: "Missing \"}\"" for an open block unless the file started inside one, then a
 // control statement still waiting for its body.

@@ -41,6 +41,13 @@ size_t SkipBlanks(const Char* text, size_t i) {
 }
 bool EqualsFold(const Char* a, size_t aLength, const Char* b) { return CompareFoldAZ(a, aLength, b, wcslen(b)) == 0; }
 
+// What a new function or class must not be named after: any global that exists, and the built-in variables,
+// which exist whether or not the script used them yet. A built-in function's name stays free.
+BuiltIns GlobalsToCheck(const Char* name, size_t length) {
+    const bool builtInVarName = length > 2 && (name[0] == L'A' || name[0] == L'a') && name[1] == L'_';
+    return builtInVarName ? BuiltIns::Materialise : BuiltIns::Skip;
+}
+
 // The end of a default: the next "," or ")" outside brackets and quotes.
 size_t DefaultEnd(const Char* text, size_t i, size_t end) {
     int depth = 0;
@@ -135,6 +142,7 @@ struct MethodTarget {
     bool isStatic;
     Char accessor = 0;                        // 'G' or 'S' for a property's getter or setter
     const std::wstring* property = nullptr;  // the property an accessor belongs to
+    bool generated = false;                   // an __Init made from the class's variable initialisers
 };
 
 // A property whose accessors are being read ("Name[params] {" ... "}").
@@ -203,6 +211,11 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
         Object* target = method->isStatic ? method->frame->cls : method->frame->proto;
         func->owner = target;  // class objects and prototypes live for the whole run
         std::wstring member = method->property ? *method->property : std::wstring(text, nameLength);
+        // The class's own __Init exists from its header on, the prototype's from the first instance variable
+        // initialiser: the script's __Init cannot take their place.
+        if (!method->generated && !method->accessor && EqualsFold(text, nameLength, L"__Init") &&
+            (method->isStatic || !method->frame->instanceInit.empty()))
+            return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
         if (Property* existing = target->FindOwnProp(member.c_str())) {
             const bool taken = method->accessor == L'G'   ? existing->IsDynamic() && existing->desc->getter
                                : method->accessor == L'S' ? existing->IsDynamic() && existing->desc->setter
@@ -241,7 +254,7 @@ Status DefineFunctionImpl(Char* text, size_t length, bool inExpression, UserFunc
         holder->m_type = VarTypeConstant;
         holder->m_attrib |= VarAttribAssigned;
     } else {
-        if (Var* existing = FindGlobal(text, nameLength, BuiltIns::Skip))
+        if (Var* existing = FindGlobal(text, nameLength, GlobalsToCheck(text, nameLength)))
             return ReportLoadErrorF(text, Msg::DeclarationConflict, MessageText(Msg::KindFunction), VarKindName(*existing));
         holder = FindOrAddGlobal(text, nameLength);
         if (!holder) return Status::Fail;
@@ -531,10 +544,66 @@ Status NestedClassCall(CallResult& result, ValueToken** params, int count) {
     return InvokeValueOrFail(result, InvokeCall, nullptr, cls, params + 1, count - 1);
 }
 
+// Parses the initialiser statements as lines of the function whose body is open, each at its own source line.
+Status ParseInitializers(const std::vector<Initializer>& statements) {
+    const uint16_t fileIndex = g_script.loadFileIndex;
+    const int32_t lineNumber = g_script.loadLineNumber;
+    Status st = Status::Ok;
+    for (const Initializer& init : statements) {
+        g_script.loadFileIndex = init.fileIndex;
+        g_script.loadLineNumber = init.lineNumber;
+        std::wstring text = init.statement;
+        st = ParseStatement(text.data(), text.size(), LineAction::Expression);
+        if (st != Status::Ok) break;
+    }
+    g_script.loadFileIndex = fileIndex;
+    g_script.loadLineNumber = lineNumber;
+    return st;
+}
+
+// The prototype's __Init written by the script itself, which receives the instance variable initialisers.
+UserFunc* ScriptInitMethod(Object* proto) {
+    Property* p = proto->FindOwnProp(L"__Init");
+    if (!p || !p->IsDynamic() || !p->desc->method) return nullptr;
+    return dynamic_cast<UserFunc*>(p->desc->method);
+}
+
+// Appends the initialiser statements to the end of a script-written __Init: they are parsed as its lines,
+// then moved from the end of the script to just before its closing "}". Lines of the body that went on at
+// that "}" go on at the first moved line instead, so the body's own structure is unchanged.
+Status AppendToInitMethod(UserFunc* func, const std::vector<Initializer>& statements) {
+    ScriptLine* const begin = func->bodyBegin;
+    ScriptLine* end = begin->nextLine;
+    while (end && !(end->action == LineAction::BlockEnd && end->parentLine == begin)) end = end->nextLine;
+    if (!end) return Status::Ok;
+    ScriptLine* const before = g_script.lastLine;
+    LinkState state = SuspendLinking();
+    ScriptLine* const open = ReopenBlock(begin);
+    Status st = ParseInitializers(statements);
+    ReopenBlock(open);
+    ResumeLinking(state);
+    BRM_TRY(st);
+    ScriptLine* first = before->nextLine;
+    ScriptLine* last = g_script.lastLine;
+    if (!first) return Status::Ok;
+    before->nextLine = nullptr;
+    g_script.lastLine = before;
+    for (ScriptLine* l = begin->nextLine; l != end; l = l->nextLine)
+        if (l->relatedLine == end) l->relatedLine = first;
+    first->prevLine = end->prevLine;
+    end->prevLine->nextLine = first;
+    last->nextLine = end;
+    end->prevLine = last;
+    return Status::Ok;
+}
+
 // Adds a generated method "__Init()" to the class or its prototype with the given body statements.
 Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::vector<Initializer>& statements) {
+    if (!isStatic)
+        if (UserFunc* own = ScriptInitMethod(frame.proto)) return AppendToInitMethod(own, statements);
     std::wstring header = L"__Init(){";
     MethodTarget target{&frame, isStatic};
+    target.generated = true;
     UserFunc* func = nullptr;
     LinkState state = SuspendLinking();
     Status st = DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);
@@ -543,17 +612,7 @@ Status AddInitMethod(ClassFrame& frame, bool isStatic, const std::vector<Initial
         std::wstring call = L"Super.__Init()";
         st = ParseStatement(call.data(), call.size(), LineAction::Expression);
     }
-    const uint16_t fileIndex = g_script.loadFileIndex;
-    const int32_t lineNumber = g_script.loadLineNumber;
-    for (const Initializer& init : statements) {
-        if (st != Status::Ok) break;
-        g_script.loadFileIndex = init.fileIndex;
-        g_script.loadLineNumber = init.lineNumber;
-        std::wstring text = init.statement;
-        st = ParseStatement(text.data(), text.size(), LineAction::Expression);
-    }
-    g_script.loadFileIndex = fileIndex;
-    g_script.loadLineNumber = lineNumber;
+    if (st == Status::Ok) st = ParseInitializers(statements);
     if (st == Status::Ok) st = AddLine(LineAction::BlockEnd);
     if (st == Status::Ok) func->bodyEnd = g_script.lastLine;
     ResumeLinking(state);
@@ -725,7 +784,7 @@ Status DefineClass(Char* text, size_t length, const Char* nextLine) {
 
     Var* holder = nullptr;
     if (s_classes.empty()) {
-        if (Var* existing = FindGlobal(text, nameLength, BuiltIns::Skip))
+        if (Var* existing = FindGlobal(text, nameLength, GlobalsToCheck(text, nameLength)))
             return ReportLoadErrorF(text, Msg::DeclarationConflict, MessageText(Msg::KindClass), VarKindName(*existing));
         holder = FindOrAddGlobal(text, nameLength);
         if (!holder) return Status::Fail;

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include "base/Pool.h"
 #include "exec/GlobalVars.h"
+#include "exec/Raise.h"
 #include "exec/Scope.h"
 #include "expr/Compiler.h"
 #include "expr/Tokenizer.h"
@@ -305,7 +306,11 @@ bool ValidateName(const Char* name, size_t length, NameKind kind) {
     memcpy(shown, name, shownLength * sizeof(Char));
     shown[shownLength] = 0;
     auto fail = [&](Msg id) {
-        if (kind != NameKind::Check) (void)ReportLoadErrorF(nullptr, id, kindName, shown);
+        if (kind == NameKind::Check) return false;
+        if (g_script.loadFinished)
+            (void)RaiseFormatted(ErrorClass::Error, nullptr, id, kindName, shown);  // a name made at run time
+        else
+            (void)ReportLoadErrorF(nullptr, id, kindName, shown);
         return false;
     };
     if (IsDigit(name[0])) return fail(Msg::NameStartsWithDigit);

@@ -9,6 +9,7 @@
 #include "base/Messages.h"
 #include "exec/Executor.h"
 #include "exec/Raise.h"
+#include "exec/StackGuard.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
 #include "loader/ScriptLine.h"
@@ -325,6 +326,8 @@ Status UserFunc::CallWith(CallResult& result, ValueToken** params, int count, Ca
     }
     g_runningFunc = this;
     if (st == Status::Ok && pendingDefaults) {
+        // A default may call this function again before any line of its body runs.
+        if (StackNearlyExhausted()) RecursionLimitExceeded();
         for (int i = 0; i < m_maxParams && st == Status::Ok; ++i) {
             ParamRecord& p = paramList[i];
             if (p.defaultKind != ParamDefault::Expression || (i < count && !IsMissingArg(params[i]))) continue;
