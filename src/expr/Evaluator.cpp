@@ -927,6 +927,21 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     stack[sp++] = slot;
                     continue;
                 }
+                if (below && f && &typeid(*f) == &typeid(Object)) {
+                    // A class or other plain object called as a function: its Call method, with the object
+                    // standing before the arguments as `this`.
+                    IObject* method = FindPlainMethod(f, L"Call");
+                    if (method) {
+                        sp -= n + 1;
+                        Ref<IObject> hold = Ref<IObject>::Borrow(f);
+                        CallResult call(scratch);
+                        call.value.extra = 0;
+                        BRM_STOP(CallFunction(method, call, stack + sp, n + 1));
+                        BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
+                        stack[sp++] = slot;
+                        continue;
+                    }
+                }
             }
             sp -= n;
             ValueToken** params = stack + sp;
