@@ -496,14 +496,14 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
     Temp* temps = inlineTemps;
     const size_t arenaMark = g_arenaUsed;
     // Heap arrays of a very long expression when the arena is full; given back on every exit path.
-    std::unique_ptr<char, decltype(&free)> heapArrays(nullptr, &free);
+    char* heapArrays = nullptr;
     if (count > kInlineTokens) {
         const size_t bytes =
             sizeof(ValueToken) * count + sizeof(ValueToken*) * (count + 1) + sizeof(Temp) * (count + 1);
         auto* block = static_cast<char*>(ArenaTake(bytes));
         if (!block) {
-            heapArrays.reset(static_cast<char*>(malloc(bytes)));
-            block = heapArrays.get();
+            heapArrays = static_cast<char*>(malloc(bytes));
+            block = heapArrays;
             if (!block)
                 return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
         }
@@ -1170,6 +1170,7 @@ done:
     }
 stop:
     g_arenaUsed = arenaMark;
+    free(heapArrays);
     for (int k = 0; k < tempCount; ++k) {
         if (temps[k].memory)
             free(temps[k].memory);
