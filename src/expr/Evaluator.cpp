@@ -487,7 +487,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
     const int32_t count = expr.count;
     ValueToken* const tokens = expr.tokens;
     // The working arrays of a short expression live in the frame; a longer one takes them from the arena.
-    constexpr int32_t kInlineTokens = 24;
+    constexpr int32_t kInlineTokens = 16;
     ValueToken inlineSlots[kInlineTokens];
     ValueToken* inlineStack[kInlineTokens + 1];
     Temp inlineTemps[kInlineTokens + 1];
