@@ -61,7 +61,8 @@ inline bool PureInteger(const ValueToken* t, int64_t& out) {
         out = t->valueInt64;
         return true;
     }
-    if (t->symbol != SymVariable)
+    // A variable token that wants the variable itself (`&x`, an assignment target) is not its value.
+    if (t->symbol != SymVariable || (t->varUsage != VarUsageRead && t->varUsage != VarUsageMaybeUnset))
         return false;
     const Var* v = t->var;
     if (v->m_type == VarTypeAlias)
@@ -359,8 +360,10 @@ Status CallBuiltIn(BuiltInFunc* bif, CallResult& result, ValueToken** params, in
 // nest these frames deeply, and every frame costs a return the processor must predict.
 Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallResult* out, bool* truth);
 
+// var is null when an error was raised, also when the script's OnError chose to continue (status Ok).
 Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& notFound) {
     notFound = false;
+    var = nullptr;
     IObject* object = ObjectOf(name);
     if (object) {
         if (auto* ref = dynamic_cast<VarRef*>(object)) {
@@ -388,10 +391,13 @@ Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& n
             return globalOnly ? RaiseMsg(ErrorClass::Error, Msg::DynamicNeedsGlobal, text)
                               : RaiseMsg(ErrorClass::Error, Msg::VariableNotFound, text);
         }
-        if (usage == VarUsageReference && var->Target()->m_type != VarTypeNormal)
-            return var->RaiseReadOnly(VarAction::TakeReference);
-        if (var->IsReadOnly())
-            return var->RaiseReadOnly(usage == VarUsageOutputOnly ? VarAction::Output : VarAction::Assign);
+        Var* found = var;
+        var = nullptr;
+        if (usage == VarUsageReference && found->Target()->m_type != VarTypeNormal)
+            return found->RaiseReadOnly(VarAction::TakeReference);
+        if (found->IsReadOnly())
+            return found->RaiseReadOnly(usage == VarUsageOutputOnly ? VarAction::Output : VarAction::Assign);
+        var = found;
         return Status::Ok;
     }
     var = FindVarRunTime(text, static_cast<size_t>(length), false, &globalOnly, &notInClosure);
@@ -407,8 +413,10 @@ Status ResolveDynamic(const ValueToken* name, uint32_t usage, Var*& var, bool& n
     return Status::Ok;
 }
 
-// Text of an operand for concatenation; objects cannot be concatenated.
+// Text of an operand for concatenation; objects cannot be concatenated. text is null after an error, also
+// when the script's OnError chose to continue (status Ok): the expression then ends with "".
 inline Status ConcatText(const ValueToken* t, Char* buffer, const Char*& text, int32_t& length) {
+    text = nullptr;
     if (IsMissing(t))
         return ErrorEvaluating();
     if (ObjectOf(t))
@@ -536,6 +544,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             if (sym == SymDynamic) {
                 bool notFound;
                 BRM_STOP(ResolveDynamic(stack[--sp], usage, var, notFound));
+                if (!var && !notFound)
+                    BRM_FAIL(Status::Ok);  // the error was shown and the script continues: the value is ""
                 if (notFound) {
                     if (usage == VarUsageIsSetArg) {
                         slot->SetInteger(0);
@@ -741,6 +751,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     int32_t length;
                     Char buffer[kScratchChars];
                     BRM_STOP(ConcatText(right, buffer, text, length));
+                    if (!text)
+                        BRM_FAIL(Status::Ok);
                     if (var->IsUnset())
                         BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable,
                                                 VarKindName(*var->Target()), L""));
@@ -751,6 +763,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                         const Char* ltext;
                         int32_t llength;
                         BRM_STOP(ConcatText(left, lb, ltext, llength));
+                        if (!ltext)
+                            BRM_FAIL(Status::Ok);
                         size_t total = static_cast<size_t>(llength) + static_cast<size_t>(length);
                         Char* joined;
                         BRM_TEMP_TEXT(joined, total + 1);
@@ -803,7 +817,11 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 const Char *ltext, *rtext;
                 int32_t llength, rlength;
                 BRM_STOP(ConcatText(left, lb, ltext, llength));
+                if (!ltext)
+                    BRM_FAIL(Status::Ok);
                 BRM_STOP(ConcatText(right, rb, rtext, rlength));
+                if (!rtext)
+                    BRM_FAIL(Status::Ok);
                 size_t total = static_cast<size_t>(llength) + static_cast<size_t>(rlength);
                 Char* joined;
                 BRM_TEMP_TEXT(joined, total + 1);
@@ -974,6 +992,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 Char* nameBuffer;  // a number's text; from the arena, as the frame is kept small for recursion
                 BRM_TEMP_TEXT(nameBuffer, kScratchChars);
                 BRM_STOP(ConcatText(nameToken, nameBuffer, text, length));
+                if (!text)
+                    BRM_FAIL(Status::Ok);
                 name = text;
             }
             IObject* func = site->func;

@@ -88,6 +88,8 @@ Status GetEnumerator(ValueToken& value, int varCount, IObject*& enumerator) {
 
 Status CallEnumerator(IObject* enumerator, ValueToken** refs, int count, bool& more) {
     more = false;
+    if (!enumerator)
+        return Status::Ok;  // the error of GetEnumerator was shown and continued: nothing to enumerate
     for (int i = 0; i < count; ++i) Unset(ReferencedVar(*refs[i]));
     Char scratch[kScratchChars];
     CallResult r(scratch);

@@ -38,10 +38,11 @@ private:
 Var* ReferencedVar(ValueToken& token);
 
 // Asks value for an enumerator of varCount variables (value itself when it has no __Enum). On Ok,
-// enumerator holds a new reference.
+// enumerator holds a new reference, or is null when an error was raised and OnError chose to continue.
 Status GetEnumerator(ValueToken& value, int varCount, IObject*& enumerator);
 // One step: unsets the referenced variables, calls the enumerator with the tokens; more is the truth of
-// its result. "Value not enumerable." when the enumerator cannot be called.
+// its result (false at once for a null enumerator). "Value not enumerable." when the enumerator cannot be
+// called.
 Status CallEnumerator(IObject* enumerator, ValueToken** refs, int count, bool& more);
 
 class Array;

@@ -573,22 +573,27 @@ bool Object::DeleteOwnProp(const Char* name) {
 }
 
 PropDesc* Object::GetOrCreateDynamicProp(const Char* name) {
-    int at;
-    Property* p = FindOwnProp(name, &at);
-    if (p && p->IsDynamic())
-        return p->desc;
-    auto* desc = static_cast<PropDesc*>(calloc(1, sizeof(PropDesc)));
-    if (!desc)
-        return nullptr;
-    if (!p && !(p = AddOwnProp(name, at))) {
-        free(desc);
-        return nullptr;
+    for (;;) {
+        int at;
+        Property* p = FindOwnProp(name, &at);
+        if (p && p->IsDynamic())
+            return p->desc;
+        auto* desc = static_cast<PropDesc*>(calloc(1, sizeof(PropDesc)));
+        if (!desc)
+            return nullptr;
+        if (!p && !(p = AddOwnProp(name, at))) {
+            free(desc);
+            return nullptr;
+        }
+        {
+            OwnedValue old(*p);
+            p->kind = PropKind::Dynamic;
+            p->desc = desc;
+            Touch();
+        }
+        // Releasing the old value may have run a __Delete that deleted or replaced this very entry (and
+        // freed the descriptor just made): the caller is given what the table holds now.
     }
-    OwnedValue old(*p);
-    p->kind = PropKind::Dynamic;
-    p->desc = desc;
-    Touch();
-    return desc;
 }
 
 Status Object::SetOwnProp(const Char* name, const ValueToken& value) {

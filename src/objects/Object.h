@@ -126,7 +126,8 @@ public:
     Property* FindOwnProp(const Char* name, int* insertAt = nullptr);
     // A new Missing entry at position `at` (from FindOwnProp). Null when out of memory (nothing raised).
     Property* AddOwnProp(const Char* name, int at);
-    // The descriptor of the own dynamic property `name`, creating or converting the entry. Null: out of memory.
+    // The descriptor of the own dynamic property `name`, creating or converting the entry (the value it replaces
+    // is released first, and the entry looked up again). Null: out of memory.
     PropDesc* GetOrCreateDynamicProp(const Char* name);
     bool DeleteOwnProp(const Char* name);
     int OwnPropCount() const { return static_cast<int>(m_props->count); }

@@ -1,6 +1,7 @@
 // The global object functions (IsObject, HasProp, HasMethod, GetMethod, HasBase, ObjGetBase, ObjSetBase and
 // the Obj... family) and Object.Prototype's native members.
 #include <cwchar>
+#include <string>
 #include "base/SortedTable.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
@@ -303,6 +304,10 @@ Status ObjDefineProp(IObject* selfObject, CallResult& result, int, int, ValueTok
     Char buffer[kScratchChars];
     const Char* name = nullptr;
     BRM_TRY(OwnName(params, 0, buffer, name, true));
+    // A name read from a variable points into it, and a __Delete run by the releases below may assign that
+    // variable: the name is copied first.
+    const std::wstring ownName(name);
+    name = ownName.c_str();
     Object* desc = TokenScriptObject(*params[1]);
     if (!desc)
         return RaiseParamError(1, *params[1]);
@@ -328,10 +333,17 @@ Status ObjDefineProp(IObject* selfObject, CallResult& result, int, int, ValueTok
     for (int k = 0; k < 3; ++k)
         held[k] = Ref<IObject>::Borrow(parts[k]);
     if (valueProp) {
+        // The accessors let go here may run a __Delete that changes or drops the descriptor object: hold it,
+        // and read its Value only afterwards.
+        Ref<IObject> keepDesc = Ref<IObject>::Borrow(desc);
+        if (Property* own = self->FindOwnProp(name); own && own->IsDynamic()) {
+            self->DeleteOwnProp(name);
+            valueProp = desc->FindOwnProp(L"Value");
+            if (!valueProp || valueProp->IsDynamic())
+                return RaiseParamError(1, *params[1]);
+        }
         ValueToken v;
         valueProp->ToToken(v);
-        if (Property* own = self->FindOwnProp(name); own && own->IsDynamic())
-            self->DeleteOwnProp(name);
         BRM_TRY(self->SetOwnProp(name, v));
     } else {
         if (parts[2])
