@@ -463,7 +463,8 @@ Status IncDecValue(const ValueToken* operand, ValueToken& old) {
 
 // Takes over what a call's result owns, so that the value can stay on the stack: heap text and objects
 // join the temporary list; text in the caller's scratch buffer is copied out of the way of the next call.
-Status KeepCallResult(CallResult& call, ValueToken* slot, const Char* scratch, Temp* temps, int& tempCount) {
+__attribute__((noinline)) Status KeepOwnedCallResult(CallResult& call, ValueToken* slot, const Char* scratch,
+                                                     Temp* temps, int& tempCount) {
     *slot = call.value;
     if (slot->symbol == SymString) {
         if (call.memToFree) {
@@ -488,6 +489,16 @@ Status KeepCallResult(CallResult& call, ValueToken* slot, const Char* scratch, T
         call.value.SetInteger(0);
     }
     return Status::Ok;
+}
+
+// A number, the commonest result, is simply copied.
+inline Status KeepCallResult(CallResult& call, ValueToken* slot, const Char* scratch, Temp* temps, int& tempCount) {
+    if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
+        slot->valueInt64 = call.value.valueInt64;
+        slot->symbol = call.value.symbol;
+        return Status::Ok;
+    }
+    return KeepOwnedCallResult(call, slot, scratch, temps, tempCount);
 }
 
 Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallResult* out, bool* truth) {
@@ -915,12 +926,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     CallResult call(scratch);
                     call.value.extra = 0;
                     BRM_STOP(static_cast<UserFunc*>(method)->CallWith(call, stack + sp, n + 1, nullptr));
-                    if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
-                        slot->valueInt64 = call.value.valueInt64;
-                        slot->symbol = call.value.symbol;
-                    } else {
-                        BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
-                    }
+                    BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
                     stack[sp++] = slot;
                     continue;
                 }
@@ -936,12 +942,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     CallResult call(scratch);
                     call.value.extra = 0;
                     BRM_STOP(static_cast<UserFunc*>(f)->CallWith(call, args, n, nullptr));
-                    if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
-                        slot->valueInt64 = call.value.valueInt64;
-                        slot->symbol = call.value.symbol;
-                    } else {
-                        BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
-                    }
+                    BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
                     stack[sp++] = slot;
                     continue;
                 }
@@ -1117,12 +1118,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             }
             if (s != Status::Ok)
                 BRM_FAIL(s);
-            if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
-                slot->valueInt64 = call.value.valueInt64;
-                slot->symbol = call.value.symbol;
-            } else {
-                BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
-            }
+            BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
             stack[sp++] = slot;
             continue;
         }
