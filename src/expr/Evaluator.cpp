@@ -491,6 +491,14 @@ __attribute__((noinline)) Status KeepOwnedCallResult(CallResult& call, ValueToke
     return Status::Ok;
 }
 
+// A script function without own properties is called without the extra level of CallFunction: these calls
+// nest on the machine stack for every level of script recursion.
+inline Status CallDirect(IObject* f, CallResult& call, ValueToken** args, int count) {
+    if (&typeid(*f) == &typeid(UserFunc) && !static_cast<UserFunc*>(f)->OwnPropCount())
+        return static_cast<UserFunc*>(f)->CallWith(call, args, count, nullptr);
+    return CallFunction(f, call, args, count);
+}
+
 // A number, the commonest result, is simply copied.
 inline Status KeepCallResult(CallResult& call, ValueToken* slot, const Char* scratch, Temp* temps, int& tempCount) {
     if (call.value.symbol == SymInteger || call.value.symbol == SymFloat) {
@@ -915,17 +923,17 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     }
                 }
             } else if (site->flags == CallInvoke && site->memberName && !site->func && !site->builtIn) {
-                // obj.name(args) answered by a script method found along a plain object's chain: the target
-                // stands right before the arguments on the stack and becomes `this` in place.
-                ValueToken* target = stack[sp - n - 1];
-                IObject* object = ObjectOf(target);
+                // obj.name(args) answered by a method found along a plain object's chain: the target stands
+                // right before the arguments on the stack and becomes `this` in place. (Anything else takes
+                // the invoke protocol below.)
+                IObject* object = ObjectOf(stack[sp - n - 1]);
                 IObject* method = object ? FindPlainMethod(object, site->memberName) : nullptr;
-                if (method && &typeid(*method) == &typeid(UserFunc) && !static_cast<UserFunc*>(method)->OwnPropCount()) {
+                if (method) {
                     sp -= n + 1;
                     Ref<IObject> hold = Ref<IObject>::Borrow(object);
                     CallResult call(scratch);
                     call.value.extra = 0;
-                    BRM_STOP(static_cast<UserFunc*>(method)->CallWith(call, stack + sp, n + 1, nullptr));
+                    BRM_STOP(CallDirect(method, call, stack + sp, n + 1));
                     BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
                     stack[sp++] = slot;
                     continue;
@@ -955,7 +963,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                         Ref<IObject> hold = Ref<IObject>::Borrow(f);
                         CallResult call(scratch);
                         call.value.extra = 0;
-                        BRM_STOP(CallFunction(method, call, stack + sp, n + 1));
+                        BRM_STOP(CallDirect(method, call, stack + sp, n + 1));
                         BRM_STOP(KeepCallResult(call, slot, scratch, temps, tempCount));
                         stack[sp++] = slot;
                         continue;
@@ -1062,21 +1070,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             CallResult call(scratch);
             call.value.extra = 0;
             Status s;
-            // `obj.name(args)`, or `obj(args)` for a plain object such as a class, answered by a method found
-            // along obj's chain.
-            IObject* method = nullptr;
-            if (!bif && target && !nameToken && !func && (site->flags & CallKindMask) == CallInvoke &&
-                !(site->flags & (CallVariadic | CallKeepTarget)) && params[-1] == target &&
-                (name ? !callee : callee != nullptr))
-                method = FindPlainMethod(ObjectOf(target), name ? name : L"Call");
-            if (method) {
-                // The target stands right before the arguments on the stack: it becomes `this` in place.
-                Ref<IObject> hold = Ref<IObject>::Borrow(ObjectOf(target));
-                if (&typeid(*method) == &typeid(UserFunc) && !static_cast<UserFunc*>(method)->OwnPropCount())
-                    s = static_cast<UserFunc*>(method)->CallWith(call, params - 1, n + 1, nullptr);
-                else
-                    s = CallFunction(method, call, params - 1, n + 1);
-            } else if (target && target->symbol == SymSuper) {
+            // (A method found along a plain object's chain was called before this general part.)
+            if (target && target->symbol == SymSuper) {
                 // The search starts above the prototype (or class) that defines the running method, with the
                 // method's own `this`.
                 auto* method = static_cast<UserFunc*>(target->pointer);
@@ -1096,13 +1091,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
             } else if (bif || callee) {
                 // Every function object answers its own call (a classic built-in checks its arguments there),
                 // so no type test is needed here.
-                if (bif)
-                    s = CallBuiltIn(bif, call, params, n);
-                else if (&typeid(*callee) == &typeid(UserFunc) && !static_cast<UserFunc*>(callee)->OwnPropCount())
-                    // the common case, one call level less (an own Call property takes the general way)
-                    s = static_cast<UserFunc*>(callee)->CallWith(call, params, n, nullptr);
-                else
-                    s = CallFunction(callee, call, params, n);
+                s = bif ? CallBuiltIn(bif, call, params, n) : CallDirect(callee, call, params, n);
             } else {
                 // Properties, methods and indexing of any value. The target is held for the call, which may
                 // reassign the variable that holds it.
