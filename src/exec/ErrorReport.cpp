@@ -1,11 +1,11 @@
 // Error and warning reports: to standard error with /ErrorStdOut, else the error dialog. The dialog is
 // built from an in-memory template so that both programs carry it without a resource of their own.
-#include "base/SortedTable.h"
 #include "exec/ErrorReport.h"
 #include <richedit.h>
 #include <string>
 #include <vector>
 #include "base/Messages.h"
+#include "base/SortedTable.h"
 #include "loader/LineParser.h"
 #include "loader/ScriptLine.h"
 #include "loader/SourceFiles.h"

@@ -1,5 +1,4 @@
 // Script function calls: argument binding, the local-variable frame and its survival across recursion.
-#include "base/SortedTable.h"
 #include "objects/Func.h"
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +6,7 @@
 #include <new>
 #include <string>
 #include "base/Messages.h"
+#include "base/SortedTable.h"
 #include "exec/Executor.h"
 #include "exec/Raise.h"
 #include "exec/StackGuard.h"
@@ -375,11 +375,12 @@ Status CallbackCheck(IObject* func, int paramCount, bool raiseErrors, bool& vali
     // protocol, so that any object with the shape properties or a Call method will do.
     auto* known = dynamic_cast<Func*>(func);
     if (known && known->OwnPropCount()) known = nullptr;
-    // One shape property; found stays false when the object has none.
-    const auto read = [&self, known](const Char* name, int64_t& out, bool& found) -> Status {
+    // One shape property (for a known function, the value its record gives); found stays false when the
+    // object has none.
+    const auto read = [&self, known](const Char* name, int64_t knownValue, int64_t& out, bool& found) -> Status {
         if (known) {
             found = true;
-            out = name[0] == L'M' ? (name[1] == L'i' ? known->MinParams() : known->MaxParams()) : known->IsVariadic();
+            out = knownValue;
             return Status::Ok;
         }
         Char scratch[kScratchChars];
@@ -398,7 +399,7 @@ Status CallbackCheck(IObject* func, int paramCount, bool raiseErrors, bool& vali
     int64_t minimum = 0, maximum = 0, variadic = 0;
     bool hasMin = false, hasMax = false, hasVariadic = false;
     if (paramCount != -1 || minParams) {
-        BRM_TRY(read(L"MinParams", minimum, hasMin));
+        BRM_TRY(read(L"MinParams", known ? known->MinParams() : 0, minimum, hasMin));
         if (minParams) {
             if (!hasMin) return RaiseNoMember(self, InvokeGet, L"MinParams");
             *minParams = static_cast<int>(minimum);
@@ -406,9 +407,9 @@ Status CallbackCheck(IObject* func, int paramCount, bool raiseErrors, bool& vali
         if (hasMin && paramCount != -1 && paramCount < minimum) return invalid();
     }
     if (paramCount > 0 && (!hasMin || minimum != paramCount)) {
-        BRM_TRY(read(L"MaxParams", maximum, hasMax));
+        BRM_TRY(read(L"MaxParams", known ? known->MaxParams() : 0, maximum, hasMax));
         if (hasMax && maximum < paramCount) {
-            BRM_TRY(read(L"IsVariadic", variadic, hasVariadic));
+            BRM_TRY(read(L"IsVariadic", known && known->IsVariadic(), variadic, hasVariadic));
             if (!hasVariadic || !variadic) return invalid();
         }
     }

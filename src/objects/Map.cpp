@@ -1,8 +1,8 @@
 // Map: key normalisation, the sorted regions, and the members of Map.Prototype.
-#include "base/SortedTable.h"
 #include "objects/Map.h"
 #include <new>
 #include "base/Messages.h"
+#include "base/SortedTable.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"

@@ -819,7 +819,9 @@ Status InvokeValueOrFail(CallResult& result, int flags, const Char* name, ValueT
 Status CallFunction(IObject* func, CallResult& result, ValueToken** params, int paramCount) {
     // A script function, the common case, is called without the detour through the invoke protocol; every
     // other function kind answers a nameless call itself (a classic built-in through its argument checks).
-    if (&typeid(*func) == &typeid(UserFunc) && !static_cast<UserFunc*>(func)->OwnPropCount())  // by address: a script function is always this one record
+    // Types are compared by address: a script function is always this one record. A function given an own
+    // Call property takes the invoke protocol, which finds it.
+    if (&typeid(*func) == &typeid(UserFunc) && !static_cast<UserFunc*>(func)->OwnPropCount())
         return static_cast<UserFunc*>(func)->CallWith(result, params, paramCount, nullptr);
     if (&typeid(*func) == &typeid(RoutineFunc) && !static_cast<RoutineFunc*>(func)->OwnPropCount())  // a class's Call
         return static_cast<RoutineFunc*>(func)->Call(result, params, paramCount);

@@ -7,7 +7,7 @@ namespace brm {
 namespace {
 
 // Ending an object releases what it holds, which may end further objects: a long chain (a linked list
-// of a million nodes) would nest that many destructions on the machine stack. Below a depth, the last
+// of a million nodes) would nest that many destructions on the machine stack. Beyond a depth, the last
 // releases are put aside and ended one after another by the outermost release instead.
 constexpr int kMaxNestedEnds = 2000;
 int s_endDepth = 0;
