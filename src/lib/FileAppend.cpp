@@ -5,13 +5,13 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include "base/SortedTable.h"
 #include "exec/ExecutorLoops.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
+#include "expr/Var.h"
 #include "objects/MdFunc.h"
 #include "objects/Object.h"
-#include "base/SortedTable.h"
-#include "expr/Var.h"
 #include "runtime/PseudoThread.h"
 #include "system/Encoding.h"
 #include "system/TextStream.h"
