@@ -743,6 +743,9 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                         site->builtIn = bif;
                 }
             }
+            std::vector<int32_t> keptArgs;
+            if (site->flags & CallKeepTarget)
+                keptArgs.assign(args, args + n);
             stack.resize(stack.size() - n);
             if (site->flags & CallDynamicName)
                 BRM_TRY(popValue(i, false, a));
@@ -755,6 +758,7 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                     stack.push_back(a);
                     if (site->flags & CallDynamicName)
                         stack.push_back(a);  // the name stays too, for the set that follows
+                    stack.insert(stack.end(), keptArgs.begin(), keptArgs.end());
                 }
             }
             stack.push_back(i);

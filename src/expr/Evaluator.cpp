@@ -1012,9 +1012,12 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 if (IsMissing(target))
                     BRM_FAIL(ErrorEvaluating());
                 if (site->flags & CallKeepTarget) {
+                    // The set that follows needs the same target, name and index arguments: they stay where
+                    // they are, under the result.
                     stack[sp++] = target;
                     if (nameToken)
                         stack[sp++] = nameToken;
+                    sp += n;
                 }
             }
             Ref<IObject> spreadHold;  // f(args*): the Array whose items replace the last argument, held for the call
