@@ -558,7 +558,7 @@ Status ComputedJumpTarget(ScriptLine* line, ScriptLine** target, bool* innermost
     int64_t levels = 0;
     Label* label = nullptr;
     if (TokenIsNumeric(r.value) == NumericKind::Integer) levels = TokenToInt64(r.value);
-    else if (!(label = FindLabel(text, static_cast<size_t>(length))))
+    else if (!(label = FindLabel(text, static_cast<size_t>(length), LabelScopeOf(line))))
         return RaiseMsg(ErrorClass::Error, Msg::LabelNotFound, text);
     int64_t level = 0;
     for (ScriptLine* p = line->parentLine; p; p = p->parentLine) {

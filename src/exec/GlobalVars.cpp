@@ -19,7 +19,7 @@ namespace brm {
 namespace {
 
 constexpr size_t kInitialGlobals = 32;
-constexpr uint8_t kScopeDeclaredGlobal = VarScopeGlobal | 0x40;  // created for a built-in
+constexpr uint8_t kScopeDeclaredGlobal = VarScopeGlobal | VarScopeDeclared;  // created for a built-in
 
 std::vector<Var*>& Globals() {
     static std::vector<Var*> s_globals = [] {

@@ -163,7 +163,7 @@ Status DeclareVar(DeclKind kind, const Char* name, size_t length) {
         return Status::Ok;
     }
     uint8_t scope = kind == DeclKind::Static ? VarScopeLocal | VarScopeStatic : VarScopeLocal;
-    return AddFuncVar(func, name, length, scope) ? Status::Ok : Status::Fail;
+    return AddFuncVar(func, name, length, scope | VarScopeDeclared) ? Status::Ok : Status::Fail;
 }
 
 Var* FindVarRunTime(const Char* name, size_t length, bool write, bool* globalOnly, bool* notInClosure,

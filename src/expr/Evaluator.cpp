@@ -632,7 +632,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 stack[sp++] = slot;
                 continue;
             }
-            BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable, VarKindName(*target), L""));
+            BRM_FAIL(RaiseUnset(*var));
         }
         case SymSuper:
             stack[sp++] = t;  // only ever the target of a member access or call
@@ -773,8 +773,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     if (!text)
                         BRM_FAIL(Status::Ok);
                     if (var->IsUnset())
-                        BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable,
-                                                VarKindName(*var->Target()), L""));
+                        BRM_FAIL(RaiseUnset(*var));
                     if (var->IsObject())
                         BRM_FAIL(RaiseTypeError(L"String", *left));
                     if (var->Target()->m_type != VarTypeNormal || !var->Append(text, length)) {
@@ -794,8 +793,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     }
                 } else {
                     if (var->IsUnset())
-                        BRM_FAIL(RaiseFormatted(ErrorClass::UnsetError, var->m_name, Msg::UnsetVariable,
-                                                VarKindName(*var->Target()), L""));
+                        BRM_FAIL(RaiseUnset(*var));
                     ValueToken value;
                     uint32_t op = sym - SymAddAssign + SymAdd;
                     switch (sym) {
@@ -1286,10 +1284,18 @@ static const Char* DescribeValue(const ValueToken& value, Char* scratch, const C
     return *text || TokenKind(value) != SymString ? type : L"empty string";
 }
 
+Status RaiseUnset(const Var& var) {
+    // An undeclared local that shadows a global is most often a missing `global` line.
+    const bool undeclaredLocal = (var.m_scope & (VarScopeLocal | VarScopeStatic | VarScopeParam | VarScopeDeclared |
+                                                 VarScopeInVarRef)) == VarScopeLocal;
+    const bool hint = undeclaredLocal && FindGlobal(var.m_name, wcslen(var.m_name), BuiltIns::Skip);
+    return RaiseFormatted(ErrorClass::UnsetError, var.m_name, Msg::UnsetVariable, VarKindName(*var.Target()),
+                          hint ? MessageText(Msg::GlobalMayBeRequired) : L"");
+}
+
 Status RaiseTypeError(const Char* expected, const ValueToken& value) {
     if (value.symbol == SymVariable && value.var->IsUnset())
-        return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
-                              VarKindName(*value.var->Target()), L"");
+        return RaiseUnset(*value.var);
     Char scratch[kScratchChars];
     const Char* text;
     const Char* got = DescribeValue(value, scratch, text);
@@ -1300,8 +1306,7 @@ Status RaiseTypeError(const Char* expected, const ValueToken& value) {
 Status RaiseParamTypeError(int paramIndex, const Char* expected, const ValueToken& value) {
     if (value.symbol == SymVariable && value.var->IsUnset() && value.varUsage != VarUsageRead &&
         wcscmp(expected, L"variable reference") != 0)
-        return RaiseFormatted(ErrorClass::UnsetError, value.var->m_name, Msg::UnsetVariable,
-                              VarKindName(*value.var->Target()), L"");
+        return RaiseUnset(*value.var);
     Char scratch[kScratchChars];
     const Char* text;
     const Char* got = value.symbol == SymVariable && value.var->IsUnset() ? L"unset variable" : DescribeValue(value, scratch, text);

@@ -26,6 +26,8 @@ Status EvaluateAssign(ScriptLine& line);
 Status CallFunctionObject(IObject* func, CallResult& result, ValueToken** params, int paramCount);
 
 // "Expected a%s %s but got a%s %s." (TypeError); an unset variable as the value raises the unset error.
+// "This ... has not been assigned a value.", with the hint about a global declaration where it applies.
+Status RaiseUnset(const Var& var);
 Status RaiseTypeError(const Char* expected, const ValueToken& value);
 // "Parameter #%i requires a%s %s, but received a%s %s." (TypeError); paramIndex is 0-based.
 Status RaiseParamTypeError(int paramIndex, const Char* expected, const ValueToken& value);

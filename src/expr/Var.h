@@ -40,6 +40,7 @@ enum VarScopeBits : uint8_t {
     VarScopeInVarRef = 0x04,
     VarScopeParam = 0x10,   // with VarScopeLocal
     VarScopeStatic = 0x20,  // with VarScopeLocal
+    VarScopeDeclared = 0x40,  // named in a declaration, or made for a built-in
 };
 
 // Var::m_type.

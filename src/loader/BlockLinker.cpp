@@ -85,7 +85,7 @@ Status FindJumpLoop(ScriptLine* line, ScriptLine** target, bool* innermost) {
         if (IsNumeric(arg->text, AllowNegative::No, AllowEmpty::No, AllowFloat::No) == NumericKind::Integer) {
             levels = ParseInt64(arg->text);
         } else {
-            label = FindLabel(arg->text, arg->length);
+            label = FindLabel(arg->text, arg->length, LabelScopeOf(line));
             if (!label) return ReportAt(line, Msg::LabelNotFound, arg->text);
         }
     }
@@ -170,11 +170,13 @@ ScriptLine* ReopenBlock(ScriptLine* block) {
 
 ScriptLine* PendingControlLine() { return s_pending; }
 
-Label* FindLabel(const Char* name, size_t length) {
+Label* FindLabel(const Char* name, size_t length, const UserFunc* scope) {
     for (Label* l = s_labelsFirst; l; l = l->next)
-        if (CompareFoldAZ(l->name, wcslen(l->name), name, length) == 0) return l;
+        if (l->scope == scope && CompareFoldAZ(l->name, wcslen(l->name), name, length) == 0) return l;
     return nullptr;
 }
+
+UserFunc* LabelScopeOf(const ScriptLine* line) { return FuncOfLine(line); }
 
 bool LineHasLabel(const ScriptLine* line) {
     for (Label* l = s_labelsFirst; l; l = l->next)
@@ -183,7 +185,8 @@ bool LineHasLabel(const ScriptLine* line) {
 }
 
 Status AddLabel(const Char* name, size_t length) {
-    if (FindLabel(name, length)) {
+    UserFunc* scope = LoadingFunc();
+    if (FindLabel(name, length, scope)) {
         Char shown[256];
         size_t n = length < 255 ? length : 255;
         memcpy(shown, name, n * sizeof(Char));
@@ -194,6 +197,7 @@ Status AddLabel(const Char* name, size_t length) {
     Char* copy = PoolStrDup(name, length);
     if (!label || !copy) return ReportLoadErrorMsg(Msg::OutOfMemory);
     label->name = copy;
+    label->scope = scope;
     label->line = nullptr;
     label->prev = s_labelsLast;
     label->next = nullptr;
@@ -346,7 +350,7 @@ Status ResolveGoto(ScriptLine* gotoLine, const Char* labelName, size_t length, J
         if (when == JumpCheck::RunTime) return RaiseMsg(ErrorClass::Error, id, extra);
         return ReportAt(gotoLine, id, extra);
     };
-    Label* label = length ? FindLabel(labelName, length) : nullptr;
+    Label* label = length ? FindLabel(labelName, length, LabelScopeOf(gotoLine)) : nullptr;
     if (!label || !label->line) return fail(Msg::LabelNotFound, labelName);
     ScriptLine* targetParent = label->line->parentLine;
     for (ScriptLine* p = gotoLine->parentLine; p != targetParent; p = p->parentLine) {

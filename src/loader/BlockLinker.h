@@ -9,8 +9,13 @@
 
 namespace brm {
 
+class UserFunc;
+
+// Labels are per scope: the global list and each function's own; one chain holds them all, each label
+// tagged with its function (null for the global scope).
 struct Label {
     const Char* name;  // permanent
+    UserFunc* scope;
     ScriptLine* line;  // null until the next line is added
     Label* prev;
     Label* next;
@@ -30,8 +35,10 @@ Status LinkNewLine(ScriptLine* line);
 
 // A label line: "Duplicate label." when the scope already has one of that name.
 Status AddLabel(const Char* name, size_t length);
-Label* FindLabel(const Char* name, size_t length);  // in the current scope, ignoring case
-// The label (if any) of the current scope that names `line`.
+Label* FindLabel(const Char* name, size_t length, const UserFunc* scope);  // ignoring case
+// The scope whose labels a jump from `line` may reach: its function, or null for the global scope.
+UserFunc* LabelScopeOf(const ScriptLine* line);
+// Whether a label names `line` (a label always belongs to the scope of the line it names).
 bool LineHasLabel(const ScriptLine* line);
 
 // Loading state the parser consults.

@@ -201,7 +201,9 @@ uint32_t ProcessExist() { return GetCurrentProcessId(); }
 
 // Whether a Goto could reach a label of that name.
 bool IsLabel(const Char* name) {
-    const Label* label = FindLabel(name, wcslen(name));
+    // The scope is that of the line calling IsLabel.
+    const ScriptLine* caller = g_script.currentLine;
+    const Label* label = FindLabel(name, wcslen(name), caller ? LabelScopeOf(caller) : nullptr);
     return label && label->line;
 }
 
