@@ -832,7 +832,9 @@ Status ClassifyLine(ScriptReader& reader) {
     return ParseStatement(line, length);
 }
 
-bool IsInsideBlock() { return OpenBlockLine() != nullptr; }
+// A class body at the top level has no open block line of its own, but counts as inside one: a file
+// included there (a file of methods) ends with the body still open.
+bool IsInsideBlock() { return OpenBlockLine() != nullptr || ClassBodyOpen(); }
 
 Status FinishFile(bool startedInsideBlock) {
     BRM_TRY(CheckEndOfFile(startedInsideBlock));
