@@ -23,7 +23,7 @@ enum ArrayMember : uint8_t {
 
 const ObjectMemberDef kArrayMembers[] = {
     {L"__Enum", MemberThunk<Array, &Array::Member>, kEnum, MemberKind::Method, 0, 1},
-    {L"__Item", MemberThunk<Array, &Array::Member>, kItem, MemberKind::ReadWriteProperty, 1, 1},
+    {L"__Item", MemberThunk<Array, &Array::Member>, kItem, MemberKind::ItemProperty, 1, 1},
     {L"__New", MemberThunk<Array, &Array::Member>, kNew, MemberKind::Method, 0, 255},
     {L"Capacity", MemberThunk<Array, &Array::Member>, kCapacity, MemberKind::ReadWriteProperty, 0, 0},
     {L"Clone", MemberThunk<Array, &Array::Member>, kClone, MemberKind::Method, 0, 0},

@@ -367,7 +367,7 @@ Status AddNativeMembers(Object* prototype, const Char* className, const ObjectMe
         if (!getter)
             return OutOfMemory();
         BRM_TRY(prototype->DefineGetter(row.name, getter));
-        if (row.kind == MemberKind::ReadWriteProperty) {
+        if (row.kind == MemberKind::ReadWriteProperty || row.kind == MemberKind::ItemProperty) {
             BuiltInMethod* setter =
                 BuiltInMethod::Create(PoolName(prefix, row.name, L".Set"), &row, prototype, InvokeSet);
             if (!setter)

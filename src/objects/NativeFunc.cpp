@@ -53,8 +53,8 @@ Status NativeFunc::CheckArgCount(ValueToken** params, int& count, Omitted omitte
         return RaiseMsg(ErrorClass::Error, Msg::TooManyParams, m_name);
     if (count < m_minParams)
         return RaiseMsg(ErrorClass::Error, Msg::TooFewParams, m_name);
-    for (int i = 0; omitted == Omitted::Check && i < m_minParams; ++i)
-        if (IsOmitted(params[i]))
+    for (int i = 0; omitted != Omitted::LeftToCaller && i < m_minParams; ++i)
+        if (IsOmitted(params[i]) && !(omitted == Omitted::ExceptValue && i == 1))
             return RaiseMsg(ErrorClass::Error, Msg::MissingRequiredParam);  // no name, unlike the counts
     return Status::Ok;
 }
@@ -77,7 +77,8 @@ BuiltInMethod* BuiltInMethod::Create(const Char* name, const ObjectMemberDef* de
 }
 
 Status BuiltInMethod::Call(CallResult& result, ValueToken** params, int count) {
-    BRM_TRY(CheckArgCount(params, count));
+    const bool unsetValue = m_invokeKind == InvokeSet && m_def->kind == MemberKind::ItemProperty;
+    BRM_TRY(CheckArgCount(params, count, unsetValue ? Omitted::ExceptValue : Omitted::Check));
     IObject* self;
     Status s = CheckThis(m_owner, *params[0], result, self);
     if (!self)

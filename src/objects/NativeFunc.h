@@ -19,7 +19,8 @@ public:
 protected:
     NativeFunc(const Char* name, int minParams, int maxParams, bool isVariadic);
     // Whether CheckArgCount looks for omitted required arguments, or the caller reports them by number.
-    enum class Omitted { Check, LeftToCaller };
+    // ExceptValue: a setter whose assigned value (the argument after `this`) may be unset.
+    enum class Omitted { Check, LeftToCaller, ExceptValue };
     // The shared argument checks: too many, too few, a required one omitted. Fail is raised.
     Status CheckArgCount(ValueToken** params, int& count, Omitted omitted = Omitted::Check);
     // A method's `this` must be an object that is an instance of owner; otherwise the type error naming the

@@ -300,7 +300,8 @@ Object* CreateClassObject(Object* prototype, IObject* baseClass);
 
 // --- Plain member tables of built-in classes ---
 
-enum class MemberKind : uint8_t { ReadOnlyProperty = 0, ReadWriteProperty = 1, Method = 2 };
+// ItemProperty: read-write, and its setter takes an unset value (an element that then has no value).
+enum class MemberKind : uint8_t { ReadOnlyProperty = 0, ReadWriteProperty = 1, Method = 2, ItemProperty = 3 };
 
 // A native member routine. self has passed the IsOfType check against the owning prototype, so it may be
 // cast to the class's native type. invokeKind is InvokeGet, InvokeSet or InvokeCall; for a set, params[0]
