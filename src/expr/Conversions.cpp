@@ -188,8 +188,12 @@ int64_t ParseInt64(const Char* text) {
     return static_cast<int64_t>(negative ? 0 - value : value);
 }
 
-double ParseDouble(const Char* text) {
+double ParseDouble(const Char* text) { return ParseDoublePrefix(text, nullptr); }
+
+double ParseDoublePrefix(const Char* text, const Char** end) {
     const Char* p = TextOrEmpty(text);
+    if (end)
+        *end = p;
     while (IsCSpace(*p))
         ++p;
     bool negative = *p == '-';
@@ -234,6 +238,8 @@ double ParseDouble(const Char* text) {
             p = q;
         }
     }
+    if (end)
+        *end = p;
     size_t length = static_cast<size_t>(p - start);
     char local[128];
     std::string large;

@@ -22,6 +22,10 @@ int64_t ParseIntPrefix(const Char* text, const Char** end);
 // exponent; stops at the first other character. Decimal only: no hex, "inf" or "nan" text. Overflow
 // gives an infinity, underflow zero.
 double ParseDouble(const Char* text);
+// The decimal number at the start of text (blanks and a sign allowed); *end is set past it, or to the
+// start when there is none. Reads only the number's own characters, unlike the C runtime's wcstod, which
+// here converts the whole rest of the string first.
+double ParseDoublePrefix(const Char* text, const Char** end);
 int64_t FloatToInt64(double d);        // toward zero; out of range, inf and NaN give INT64_MIN
 
 // Write into a buffer of at least kScratchChars; return the length in characters (terminated).

@@ -840,6 +840,25 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 if (!rtext)
                     BRM_FAIL(Status::Ok);
                 size_t total = static_cast<size_t>(llength) + static_cast<size_t>(rlength);
+                if (tempCount && temps[tempCount - 1].memory == ltext && left->symbol == SymString) {
+                    // A chain a . b . c ...: the left operand is the previous link's own heap text, which
+                    // nothing else refers to. It grows in place (doubling), so a long chain costs linear time
+                    // and memory instead of keeping every intermediate string until the expression ends.
+                    Char* buffer = temps[tempCount - 1].memory;
+                    const size_t capacity = _msize(buffer) / sizeof(Char);
+                    if (total + 1 > capacity) {
+                        const size_t grown = total + 1 > capacity * 2 ? total + 1 : capacity * 2;
+                        auto* bigger = static_cast<Char*>(realloc(buffer, grown * sizeof(Char)));
+                        if (!bigger)
+                            BRM_FAIL(RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory));
+                        buffer = temps[tempCount - 1].memory = bigger;
+                    }
+                    wmemcpy(buffer + llength, rtext, static_cast<size_t>(rlength));
+                    buffer[total] = L'\0';
+                    slot->SetString(buffer, static_cast<int32_t>(total));
+                    stack[sp - 1] = slot;
+                    continue;
+                }
                 Char* joined;
                 BRM_TEMP_TEXT(joined, total + 1);
                 wmemcpy(joined, ltext, static_cast<size_t>(llength));
@@ -1176,13 +1195,13 @@ done:
     }
 stop:
     g_arenaUsed = arenaMark;
-    free(heapArrays);
     for (int k = 0; k < tempCount; ++k) {
         if (temps[k].memory)
             free(temps[k].memory);
         if (temps[k].object)
             temps[k].object->Release();
     }
+    free(heapArrays);  // the temporary list may live in it
     if (status != Status::Ok && status != Status::Fail && status != Status::EarlyExit)
         status = Status::Fail;
     if (status == Status::Ok && !result) {

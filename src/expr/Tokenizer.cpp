@@ -294,9 +294,7 @@ Status Scanner::Scan(const Char*& p, Char terminator) {
             bool hex = (c == L'0' && (p[1] == L'x' || p[1] == L'X') && p + 2 < m_end && IsHexDigit(p[2]));
             const Char* floatEnd = p;
             if (!hex) {
-                Char* e;
-                wcstod(p, &e);
-                floatEnd = e;
+                ParseDoublePrefix(p, &floatEnd);
             }
             auto endsAtDelimiter = [this](const Char* e) { return e >= m_end || IsExpressionDelimiter(*e); };
             if (endsAtDelimiter(intEnd) && intEnd > p) {
@@ -579,9 +577,7 @@ Status Lexer::Number(const Char*& p) {
     const Char* floatEnd = start;
     double d = 0.0;
     if (!hex) {
-        Char* e;
-        d = wcstod(start, &e);
-        floatEnd = e;
+        d = ParseDoublePrefix(start, &floatEnd);
     }
     auto endsAtDelimiter = [this](const Char* e) { return e >= m_end || IsExpressionDelimiter(*e); };
     if (floatEnd > intEnd && endsAtDelimiter(floatEnd)) {

@@ -36,6 +36,14 @@ std::wstring CurrentDirectory() {
     return dir;
 }
 
+// Each #Include moves into the included file's folder and back. SetCurrentDirectoryW opens the folder
+// each time (a round trip to the server under Wine), so a move to where we already are is skipped: a
+// script of thousands of includes from one folder would otherwise spend most of its load time here.
+void EnterDirectory(const std::wstring& dir) {
+    if (CompareStringOrdinal(dir.c_str(), -1, CurrentDirectory().c_str(), -1, TRUE) != CSTR_EQUAL)
+        SetCurrentDirectoryW(dir.c_str());
+}
+
 void SetWorkingDir(const std::wstring& dir) {
     if (SetCurrentDirectoryW(dir.c_str())) g_script.workingDir = dir;
 }
@@ -45,7 +53,7 @@ class IncludeScope {
 public:
     IncludeScope() : m_dir(CurrentDirectory()), m_file(g_script.loadFileIndex), m_line(g_script.loadLineNumber) {}
     ~IncludeScope() {
-        SetCurrentDirectoryW(m_dir.c_str());
+        EnterDirectory(m_dir);
         g_script.loadFileIndex = m_file;
         g_script.loadLineNumber = m_line;
     }
@@ -117,7 +125,7 @@ OpenResult OpenSourceFile(const Char* path, bool isMain, AllowDuplicate dup, Ign
 
     if (!isMain) {
         size_t slash = name.rfind(L'\\');
-        if (slash != std::wstring::npos && slash > 0) SetCurrentDirectoryW(name.substr(0, slash).c_str());
+        if (slash != std::wstring::npos && slash > 0) EnterDirectory(name.substr(0, slash + (slash == 2 && name[1] == L':')));
         return OpenResult::Opened;
     }
     // The prelude and the /include file come before the main script's own lines.
@@ -142,7 +150,18 @@ Status ReadWholeFile(OpenedSource& src) {
     return status;
 }
 
+// Every nesting level holds an open reader with its buffers and several native frames; only a file that
+// includes itself again nests this deep, and it should end at once rather than when memory runs out
+// (the table's own limit of 65,535 files is far beyond what nesting can reach in this address space).
+constexpr int kMaxIncludeDepth = 1000;
+int s_includeDepth = 0;
+
 Status IncludeFile(const Char* path, AllowDuplicate dup, IgnoreFailure ignore) {
+    if (s_includeDepth >= kMaxIncludeDepth) return ReportLoadErrorMsg(Msg::TooManyIncludes);
+    struct Depth {
+        Depth() { ++s_includeDepth; }
+        ~Depth() { --s_includeDepth; }
+    } depth;
     OpenedSource src;
     switch (OpenSourceFile(path, false, dup, ignore, src)) {
         case OpenResult::Failed: return Status::Fail;
