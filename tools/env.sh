@@ -10,7 +10,7 @@ export TZ=UTC LC_ALL=C.UTF-8
 # Installs what is missing, then fixes the target and the build folder for this machine.
 brm_setup() {
   bash "$brm_root/tools/setup.sh" || return 1
-  brm_arch=$(cat "$brm_root/deps/.arch")
+  [ -n "${brm_arch:-}" ] || brm_arch=$(cat "$brm_root/deps/.arch")
   . "$brm_root/tools/arch.sh"
   brm_build="$brm_root/build/$brm_arch"
   export WINEPREFIX="$brm_build/wineprefix"

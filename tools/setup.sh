@@ -5,7 +5,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps="$root/deps"
 mkdir -p "$deps"
-if [ -f "$deps/.arch" ]; then brm_arch=$(cat "$deps/.arch"); . "$root/tools/arch.sh"; fi
+# brm_arch in the environment chooses the target (brm_arch=x86_64 ./test where 32-bit Wine also runs);
+# otherwise the target found on the first run is kept in deps/.arch.
+forced=${brm_arch:-}
+if [ -z "$forced" ] && [ -f "$deps/.arch" ]; then brm_arch=$(cat "$deps/.arch"); fi
+[ -n "${brm_arch:-}" ] && . "$root/tools/arch.sh"
 [ -n "${brm_arch:-}" ] && [ -f "$deps/.setup-done-v2-$brm_arch" ] && exit 0
 
 need_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
@@ -34,7 +38,7 @@ if [ $missing = 1 ] || [ ! -f "$srclist" ]; then
 fi
 
 . "$root/tools/arch.sh"
-echo "$brm_arch" > "$deps/.arch"
+[ -n "$forced" ] || echo "$brm_arch" > "$deps/.arch"
 stamp="$deps/.setup-done-v2-$brm_arch"
 
 # PCRE 8.x, 16-bit interface, static, for the target.

@@ -35,8 +35,11 @@ constexpr COLORREF kHighlightColour = RGB(255, 255, 96);
 constexpr Char kEllipsis = 0x2026, kMarker = 0x25B6;
 
 // The buttons that run standard commands carry the menu bar's ids for them.
-static_assert(kErrorHelpId == kMenuUserManual && kErrorEditId == kMenuEditScript && kErrorReloadId == kMenuReload &&
-              kErrorExitAppId == kMenuExit);
+constexpr bool SameId(ErrorDialogId button, MenuCommandId command) {
+    return static_cast<int>(button) == static_cast<int>(command);
+}
+static_assert(SameId(kErrorHelpId, kMenuUserManual) && SameId(kErrorEditId, kMenuEditScript) &&
+              SameId(kErrorReloadId, kMenuReload) && SameId(kErrorExitAppId, kMenuExit));
 
 struct DialogState {
     ErrorKind kind;

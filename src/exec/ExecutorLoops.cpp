@@ -158,7 +158,9 @@ Status ExecLoopFiles(ScriptLine* line, CallResult* ret, ScriptLine** jump, Scrip
     // Split at the last separator (or after a drive) into the directory and the name pattern.
     size_t split = pattern.find_last_of(L"\\/");
     if (split == std::wstring::npos && pattern.size() >= 2 && pattern[1] == L':') split = 1;
-    std::wstring dir = split == std::wstring::npos ? L"" : pattern.substr(0, split + 1);
+    std::wstring dir;
+    if (split != std::wstring::npos)
+        dir = pattern.substr(0, split + 1);
     walk.namePattern = split == std::wstring::npos ? pattern : pattern.substr(split + 1);
 
     LoopState saved = g_thread->loop;

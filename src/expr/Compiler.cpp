@@ -653,7 +653,7 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
     for (int32_t i = 0; i < e.count; ++i) {
         ValueToken& t = e.tokens[i];
         uint32_t s = t.symbol;
-        int32_t a, b;
+        int32_t a = -1, b = -1;
         if (s == SymEnd)
             break;
         if (s == SymDynamic) {

@@ -1327,7 +1327,7 @@ Status RaiseParamTypeError(int paramIndex, const Char* expected, const ValueToke
         wcscmp(expected, L"variable reference") != 0)
         return RaiseUnset(*value.var);
     Char scratch[kScratchChars];
-    const Char* text;
+    const Char* text = nullptr;
     const Char* got = value.symbol == SymVariable && value.var->IsUnset() ? L"unset variable" : DescribeValue(value, scratch, text);
     if (value.symbol == SymVariable && value.var->IsUnset()) text = value.var->m_name;
     return RaiseFormatted(ErrorClass::TypeError, text, Msg::ParamTypeMismatch, paramIndex + 1,

@@ -676,8 +676,13 @@ Status DefinePropertyAccessor(ClassFrame& frame, bool isGet, const Char* rest, s
     if (Property* existing = owner->FindOwnProp(s_property.name.c_str()))
         if (existing->IsDynamic() && (isGet ? existing->desc->getter : existing->desc->setter))
             return ReportLoadErrorMsg(Msg::DuplicateDeclaration, text);
-    std::wstring header = std::wstring(isGet ? L"Get(" : L"Set(") + s_property.params + L")" +
-                          (restLength ? L" " + std::wstring(rest, restLength) : L"");
+    std::wstring header = isGet ? L"Get(" : L"Set(";
+    header += s_property.params;
+    header += L')';
+    if (restLength) {
+        header += L' ';
+        header.append(rest, restLength);
+    }
     MethodTarget target{&frame, s_property.isStatic, isGet ? L'G' : L'S', &s_property.name};
     UserFunc* func = nullptr;
     return DefineFunctionImpl(header.data(), header.size(), false, &func, nullptr, &target);

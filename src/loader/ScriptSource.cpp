@@ -217,7 +217,7 @@ bool s_libraryDirsFormed = false;
 Status LibraryInclude(const std::wstring& name, IgnoreFailure ignore, const std::wstring& directiveLine) {
     if (!s_libraryDirsFormed) {
         s_libraryDirsFormed = true;
-        std::wstring candidates[3] = {g_script.scriptDir + L"\\Lib\\", L"", g_script.brmDir + L"\\Lib\\"};
+        std::wstring candidates[3] = {g_script.scriptDir + L"\\Lib\\", std::wstring(), g_script.brmDir + L"\\Lib\\"};
         PWSTR documents = nullptr;
         if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DONT_VERIFY, nullptr, &documents)))
             candidates[1] = std::wstring(documents) + L"\\Brindlemar\\Lib\\";
@@ -227,10 +227,12 @@ Status LibraryInclude(const std::wstring& name, IgnoreFailure ignore, const std:
     }
     IncludeScope scope;
     auto search = [&](const std::wstring& n) -> std::wstring {
-        if (n.size() > kMaxLibraryName) return L"";
-        for (auto& dir : s_libraryDirs)
-            if (IsFile(dir + n + L".brm")) return dir + n + L".brm";
-        return L"";
+        if (n.size() > kMaxLibraryName) return std::wstring();
+        for (auto& dir : s_libraryDirs) {
+            std::wstring path = dir + n + L".brm";
+            if (IsFile(path)) return path;
+        }
+        return std::wstring();
     };
     std::wstring found = search(name);
     if (found.empty()) {
@@ -256,9 +258,11 @@ Status IncludeDirective(const Char* argument, bool again) {
         ignore = IgnoreFailure::Yes;
         arg = arg.substr(3);
     }
-    if (arg.size() >= 2 && arg[0] == L'<' && arg.find(L'>') == arg.size() - 1)
-        return LibraryInclude(arg.substr(1, arg.size() - 2), ignore,
-                              std::wstring(again ? L"#IncludeAgain " : L"#Include ") + argument);
+    if (arg.size() >= 2 && arg[0] == L'<' && arg.find(L'>') == arg.size() - 1) {
+        std::wstring directiveLine = again ? L"#IncludeAgain " : L"#Include ";
+        directiveLine += argument;
+        return LibraryInclude(arg.substr(1, arg.size() - 2), ignore, directiveLine);
+    }
     arg = ExpandBuiltInVars(arg);
     if (arg[0] != L'*' && IsDirectory(arg)) {
         SetCurrentDirectoryW(arg.c_str());

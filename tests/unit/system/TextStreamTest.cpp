@@ -368,7 +368,8 @@ TEST_F(TextStreamTest, SequencesCutByTheBufferAreJoined) {
     EXPECT_EQ(ReadFileText(utf8, R, 65001, 100000), std::wstring(size - 1, L'a') + L"\u20ACb");
     EXPECT_EQ(ReadFileText(utf8, R, 65001, 7), std::wstring(size - 1, L'a') + L"\u20ACb");
 
-    Bytes crlf = Bytes(size - 1, 'a') + "\r\nz";
+    Bytes crlf(size - 1, 'a');
+    crlf.append("\r\nz");
     EXPECT_EQ(ReadFileText(crlf, R | CrLf, 65001, 100000), std::wstring(size - 1, L'a') + L"\nz");
 
     Bytes utf16 = B("\xFF\xFE") + Utf16Bytes(std::wstring(size / 2 - 2, L'a') + L"\U0001F600" + L"c");
