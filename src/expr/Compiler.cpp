@@ -329,7 +329,7 @@ Status PostfixCompiler::Run() {
                 auto* site = static_cast<CallSite*>(PoolAlloc(sizeof(CallSite)));
                 if (!site)
                     return Error(Msg::OutOfMemory, nullptr);
-                *site = CallSite{nullptr, nullptr, CallInvoke, 0, nullptr};
+                *site = CallSite{nullptr, nullptr, CallInvoke, 0, nullptr, 0, 0, nullptr, nullptr};
                 m_stack.push_back(Entry{&Synth(SymCall, t.position, site), nullptr, -1});
                 m_stack.push_back(Entry{&t, m_site, -1});
                 m_site = site;

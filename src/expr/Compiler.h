@@ -139,10 +139,18 @@ enum CallSiteFlag : uint32_t {
 // Operand-stack shape of a call token: [target] [name] args... → result.
 struct CallSite {
     IObject* func;           // called directly (array/object constructors, ~=, IsSet); null: callee on the stack
-    const Char* memberName;  // member access; null for a plain call or the default item member
+    // Member access; null for a plain call or the default item member. The shared copy that property tables
+    // use (Object::SharedName), so an entry spelled the same way is recognised by its pointer.
+    const Char* memberName;
     uint32_t flags;
     int32_t paramCount;      // counts the assigned value of a set, and each key and value of an object literal
     BuiltInFunc* builtIn;    // set by validation when the callee is known to be a built-in function
+    // What this site found last time, checked before use: objects of one class keep their members at the
+    // same positions, and their bases answer the same until a base changes (the layout epoch moves).
+    int32_t ownIndex;        // position of the member in the last target's own table
+    uint32_t chainEpoch;     // 0: nothing remembered about a chain
+    IObject* chainBase;      // the base whose chain was searched
+    IObject* chainMethod;    // what the search found there (borrowed from that chain), or null
 };
 
 // The postfix form of one argument. Tokens end with SymEnd. Jump operators hold in `extra` the index of the

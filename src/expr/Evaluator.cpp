@@ -307,6 +307,21 @@ bool NewOwnValueAllowed(Object* object, const Char* name) {
     return !object->FindSpecial(Object::Special::Set);
 }
 
+// The own entry `site` names in a plain object: first where it was found last time (the same class puts its
+// members at the same positions; the name is the shared copy, so one pointer comparison confirms it).
+inline Property* FindOwnAtSite(Object* object, CallSite* site, int* insertAt = nullptr) {
+    const int k = site->ownIndex;
+    if (k < object->OwnPropCount()) {
+        Property& guess = object->OwnPropAt(k);
+        if (guess.name == site->memberName)
+            return &guess;
+    }
+    Property* p = object->FindOwnProp(site->memberName, insertAt);
+    if (p)
+        site->ownIndex = static_cast<int32_t>(p - &object->OwnPropAt(0));
+    return p;
+}
+
 // The method that `object.name(...)` calls (name "Call" for `object(...)`) when object is a plain Object, such
 // as a script class instance or a class, and the search meets a descriptor with a method before anything
 // else of that name; null for every other case, which takes the general invoke protocol.
@@ -320,6 +335,38 @@ IObject* FindPlainMethod(IObject* object, const Char* name) {
         return p->IsDynamic() ? p->desc->method : nullptr;
     }
     return nullptr;
+}
+
+// A method call or a new own value at a site: the answer of the target's chain is kept per site and used
+// again while the target owns no such member, has the same base and no base has changed since.
+IObject* FindPlainMethodAtSite(IObject* object, CallSite* site) {
+    if (&typeid(*object) != &typeid(Object))
+        return nullptr;
+    auto* plain = static_cast<Object*>(object);
+    if (plain->OwnPropCount() && plain->FindOwnProp(site->memberName))
+        return FindPlainMethod(object, site->memberName);
+    IObject* base = plain->GetBase();
+    if (site->chainEpoch == Object::LayoutEpoch() && site->chainBase == base)
+        return site->chainMethod;
+    IObject* method = base ? FindPlainMethod(base, site->memberName) : nullptr;
+    site->chainBase = base;
+    site->chainMethod = method;
+    site->chainEpoch = Object::LayoutEpoch();
+    return method;
+}
+
+bool NewOwnValueAtSite(Object* object, CallSite* site) {
+    IObject* base = object->GetBase();
+    if (!base || (object->OwnPropCount() && object->FindOwnProp(L"__Set")))
+        return NewOwnValueAllowed(object, site->memberName);
+    // chainMethod is not a method here: non-null (the base) means "allowed"; the site only ever sets.
+    if (site->chainEpoch == Object::LayoutEpoch() && site->chainBase == base)
+        return site->chainMethod != nullptr;
+    const bool allowed = NewOwnValueAllowed(object, site->memberName);
+    site->chainBase = base;
+    site->chainMethod = allowed ? base : nullptr;
+    site->chainEpoch = Object::LayoutEpoch();
+    return allowed;
 }
 
 Status MemberError(const ValueToken* target, const CallSite* site, const Char* name) {
@@ -896,7 +943,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 // protocol: no code can run, so the value is simply taken (an object with a reference).
                 IObject* object = ObjectOf(stack[sp - 1]);
                 if (object && &typeid(*object) == &typeid(Object)) {
-                    const Property* p = static_cast<Object*>(object)->FindOwnProp(site->memberName);
+                    const Property* p = FindOwnAtSite(static_cast<Object*>(object), site);
                     if (p && (p->kind == PropKind::Integer || p->kind == PropKind::Float || p->kind == PropKind::Object)) {
                         p->ToToken(*slot);
                         slot->extra = 0;
@@ -920,7 +967,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                     auto* plain = static_cast<Object*>(object);
                     const Char* name = site->memberName;
                     int at = 0;
-                    Property* p = plain->FindOwnProp(name, &at);
+                    Property* p = FindOwnAtSite(plain, site, &at);
                     if (p && !p->IsDynamic()) {
                         Ref<IObject> hold = Ref<IObject>::Borrow(object);  // the old value may run __Delete
                         plain->Touch();
@@ -930,7 +977,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                         --sp;
                         continue;
                     }
-                    if (!p && NewOwnValueAllowed(plain, name)) {
+                    if (!p && NewOwnValueAtSite(plain, site)) {
                         // A name the chain does not know, with no __Set to ask: a new own value entry.
                         plain->Touch();
                         BRM_STOP(plain->AddOwnPropValue(name, at, *value));
@@ -944,7 +991,7 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                 // right before the arguments on the stack and becomes `this` in place. (Anything else takes
                 // the invoke protocol below.)
                 IObject* object = ObjectOf(stack[sp - n - 1]);
-                IObject* method = object ? FindPlainMethod(object, site->memberName) : nullptr;
+                IObject* method = object ? FindPlainMethodAtSite(object, site) : nullptr;
                 if (method) {
                     sp -= n + 1;
                     Ref<IObject> hold = Ref<IObject>::Borrow(object);

@@ -439,9 +439,10 @@ private:
         site = static_cast<CallSite*>(PoolAlloc(sizeof(CallSite)));
         if (!site)
             return ReportLoadErrorMsg(Msg::OutOfMemory);
-        *site = CallSite{nullptr, nullptr, flags, 0, nullptr};
+        *site = CallSite{nullptr, nullptr, flags, 0, nullptr, 0, 0, nullptr, nullptr};
         if (name) {
-            site->memberName = PoolStrDup(name, nameLength);
+            const Char* copy = PoolStrDup(name, nameLength);
+            site->memberName = copy ? Object::SharedName(copy) : nullptr;
             if (!site->memberName)
                 return ReportLoadErrorMsg(Msg::OutOfMemory);
         }

@@ -428,6 +428,10 @@ uint32_t s_layoutEpoch = 1;  // 0 marks an empty slot
 
 }  // namespace
 
+uint32_t Object::LayoutEpoch() { return s_layoutEpoch; }
+
+const Char* Object::SharedName(const Char* name) { return AcquireName(name); }
+
 void Object::InvalidateInherited() {
     if (++s_layoutEpoch == 0) {
         memset(static_cast<void*>(s_inherited), 0, sizeof(s_inherited));

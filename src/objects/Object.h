@@ -175,6 +175,10 @@ public:
             InvalidateInherited();
     }
     static void InvalidateInherited();
+    // Moves whenever a base changes in a way an heir could see (see Touch); never 0.
+    static uint32_t LayoutEpoch();
+    // The shared, permanent copy of a member name that property tables also use; null when out of memory.
+    static const Char* SharedName(const Char* name);
     // Marks an object that becomes a base (bases are always Objects).
     static void MarkBase(IObject* base) {
         if (base)
