@@ -61,6 +61,7 @@ set(BRM_SOURCES
   # lib
   src/lib/FileAppend.cpp
   src/lib/StringCompare.cpp
+  src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
