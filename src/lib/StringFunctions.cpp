@@ -488,6 +488,8 @@ Status BifStrCase(CallResult& result, ValueToken** params, int) {
                 else
                     CharLowerBuffW(text + i, 1);
                 wordStart = false;
+            } else if (IsCharAlphaNumericW(text[i])) {
+                wordStart = false;  // a word that starts with a digit keeps its letters as they come: "2go"
             } else if (iswspace(static_cast<wint_t>(text[i]))) {
                 wordStart = true;
             }
