@@ -171,10 +171,10 @@ Status BifInStr(CallResult& result, ValueToken** params, int count) {
     int64_t start = 1, occurrence = 1;
     if (startGiven)
         BRM_TRY(ParamInt(params, 3, start));
-    if (occurrenceGiven)
-        BRM_TRY(ParamInt(params, 4, occurrence));
     if (start == 0)
         return ParamInvalid(params, 3);
+    if (occurrenceGiven)
+        BRM_TRY(ParamInt(params, 4, occurrence));
     if (occurrence == 0)
         return ParamInvalid(params, 4);
     const int64_t L = static_cast<int64_t>(hayLength);
@@ -549,22 +549,35 @@ struct VersionCursor {
     Char Peek() const { return AtEnd() ? L'\0' : *p; }
 };
 
-// One component: "+" counts as 0 and stays; a number followed by ".", "-", "+" or the end is numeric;
-// anything else is greater than every number (2147483647) and stays.
+// One component: "+" counts as 0 and stays; otherwise a number is read as wcstol reads one (blanks, a
+// sign, decimal digits; saturating). It is numeric when followed by ".", "-", "+" or the end; anything
+// else is greater than every number (2147483647) and stays.
 int64_t ReadComponent(const VersionCursor& v, const Char*& after, bool& numeric) {
     after = v.p;
     numeric = false;
     if (v.Peek() == L'+')
         return 0;
-    int64_t value = 0;
     const Char* q = v.p;
+    while (q < v.end && iswspace(static_cast<wint_t>(*q)))
+        ++q;
+    bool negative = false;
+    if (q < v.end && (*q == L'-' || *q == L'+'))
+        negative = *q++ == L'-';
+    const Char* digits = q;
+    int64_t value = 0;
     while (q < v.end && *q >= L'0' && *q <= L'9') {
-        if (value < 2147483647)
+        if (value <= 2147483648)
             value = value * 10 + (*q - L'0');
         ++q;
     }
-    if (value > 2147483647)
-        value = 2147483647;  // as wcstol saturates
+    if (q == digits) {
+        q = v.p;  // no number: wcstol leaves the position where it was
+        value = 0;
+    } else if (negative) {
+        value = value > 2147483648 ? -2147483648LL : -value;
+    } else if (value > 2147483647) {
+        value = 2147483647;
+    }
     Char next = q < v.end ? *q : L'\0';
     if (next == L'.' || next == L'-' || next == L'+' || next == L'\0') {
         numeric = true;
