@@ -214,6 +214,10 @@ Status BifInStr(CallResult& result, ValueToken** params, int count) {
 
 namespace {
 
+// The longest text StrReplace builds: a string's length is a 32-bit count, and twice this many bytes is
+// more than a 32-bit process can hold anyway; beyond it the size arithmetic itself would wrap.
+constexpr uint64_t kMaxResultChars = 0x3FFFFFFF;
+
 // The growth of StrReplace's output block: the length needed now plus an estimate of what the rest of
 // the haystack will add, so that a text with many matches is copied a few times, not once per match.
 // d: change in length per replacement; k: replacements so far; r: replacements still allowed (negative
@@ -291,7 +295,10 @@ Status BifStrReplace(CallResult& result, ValueToken** params, int count) {
             }
             if (!matches)
                 return FinishReplace(result, hay, hayLength, countVar, 0);
-            capacity = hayLength + static_cast<size_t>(matches) * static_cast<size_t>(d) + 1;
+            const uint64_t total = static_cast<uint64_t>(hayLength) + static_cast<uint64_t>(matches) * static_cast<uint64_t>(d);
+            if (total > kMaxResultChars)
+                return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            capacity = static_cast<size_t>(total) + 1;
             out = static_cast<Char*>(malloc(capacity * sizeof(Char)));
             if (!out)
                 return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
