@@ -60,6 +60,9 @@ set(BRM_SOURCES
   src/objects/VarRef.cpp
   # lib
   src/lib/FileAppend.cpp
+  src/lib/StringCompare.cpp
+  src/lib/StringFunctions.cpp
+  src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
   src/system/TextStream.cpp
