@@ -10,6 +10,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/RegEx.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
 #include "objects/VarRef.h"
@@ -361,6 +362,8 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjSetBase", BifObjBase, 2, 2, 1, {}},
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", Ord, 1, 1, 0, {}},
+    {L"RegExMatch", BifRegEx, 2, 4, 0, {3}},
+    {L"RegExReplace", BifRegEx, 2, 6, 1, {4}},
     {L"Round", Round, 1, 2, 0, {}},
     {L"StrLen", StrLen, 1, 1, 0, {}},
     {L"StrLower", StrCase, 1, 1, 0, {}},
