@@ -359,8 +359,8 @@ Status Replace(CallResult& result, ValueToken** params, int count, RunStorage& s
 Status BifRegEx(CallResult& result, ValueToken** params, int count) {
     const bool replace = Identity(result) == 1;
     Char hayBuffer[kScratchChars], needleBuffer[kScratchChars];
-    const Char *hay, *needle;
-    int32_t hayLength, needleLength;
+    const Char *hay = L"", *needle = L"";
+    int32_t hayLength = 0, needleLength = 0;
     BRM_TRY(ParamText(params, 0, hay, hayLength, hayBuffer));
     BRM_TRY(ParamText(params, 1, needle, needleLength, needleBuffer));
     Var* outVar = nullptr;
