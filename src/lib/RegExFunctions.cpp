@@ -26,21 +26,34 @@ inline bool Given(ValueToken** params, int count, int i) {
     return i < count && TokenKind(*params[i]) != SymMissing;
 }
 
-Status ParamText(ValueToken** params, int i, const Char*& text, int32_t& length, Char* buffer) {
-    if (TokenKind(*params[i]) == SymObject)
-        return RaiseParamTypeError(i, L"String", *params[i]);
+// The parameter readers return false after raising; st is then Fail, or Ok when the thread continued
+// from the error, which ends the call all the same.
+bool ParamText(ValueToken** params, int i, const Char*& text, int32_t& length, Char* buffer, Status& st) {
+    if (TokenKind(*params[i]) == SymObject) {
+        st = RaiseParamTypeError(i, L"String", *params[i]);
+        return false;
+    }
     text = TokenToString(*params[i], buffer, &length);
     if (length < 0)
         length = static_cast<int32_t>(wcslen(text));
-    return Status::Ok;
+    return true;
 }
 
-Status ParamInt(ValueToken** params, int i, int64_t& value) {
+bool ParamInt(ValueToken** params, int i, int64_t& value, Status& st) {
     ValueToken n;
-    if (!TokenToNumber(*params[i], n))
-        return RaiseParamTypeError(i, L"Number", *params[i]);
+    if (!TokenToNumber(*params[i], n)) {
+        st = RaiseParamTypeError(i, L"Number", *params[i]);
+        return false;
+    }
     value = n.symbol == SymInteger ? n.valueInt64 : FloatToInt64(n.valueDouble);
-    return Status::Ok;
+    return true;
+}
+
+// A call that ends with an error: RegExMatch still empties its output variable when the thread goes on.
+Status Abandon(Status st, Var* outVar) {
+    if (outVar && st == Status::Ok)
+        return outVar->AssignString(L"", 0);
+    return st;
 }
 
 // 1-based positions from the start, 0 and negatives from the end; always within the haystack.
@@ -267,17 +280,20 @@ bool Reserve(RunStorage& storage, size_t& capacity, size_t needed, int64_t k, in
 
 Status Replace(CallResult& result, ValueToken** params, int count, RunStorage& storage, RegExRun& run,
                int32_t offset, int checkOption) {
+    Status st = Status::Ok;
     Char replBuffer[kScratchChars];
     const Char* repl = L"";
     int32_t replLength = 0;
     if (Given(params, count, 2))
-        BRM_TRY(ParamText(params, 2, repl, replLength, replBuffer));
+        if (!ParamText(params, 2, repl, replLength, replBuffer, st))
+            return st;
     Var* countVar = nullptr;
     if (Given(params, count, 3) && !(countVar = md::OutputVar(*params[3])))
         return md::RaiseOutputNeedsVar(3, *params[3]);
     int64_t limit = -1;
     if (Given(params, count, 4))
-        BRM_TRY(ParamInt(params, 4, limit));
+        if (!ParamInt(params, 4, limit, st))
+            return st;
     if (storage.pattern->mayCallOut && replLength && !CopyText(repl, replLength, storage.replacementCopy))
         return OutOfMemory();
 
@@ -361,31 +377,32 @@ Status BifRegEx(CallResult& result, ValueToken** params, int count) {
     Char hayBuffer[kScratchChars], needleBuffer[kScratchChars];
     const Char *hay = L"", *needle = L"";
     int32_t hayLength = 0, needleLength = 0;
-    BRM_TRY(ParamText(params, 0, hay, hayLength, hayBuffer));
-    BRM_TRY(ParamText(params, 1, needle, needleLength, needleBuffer));
+    Status st = Status::Ok;
+    if (!ParamText(params, 0, hay, hayLength, hayBuffer, st) || !ParamText(params, 1, needle, needleLength, needleBuffer, st))
+        return st;
     Var* outVar = nullptr;
     if (!replace && Given(params, count, 2) && !(outVar = md::OutputVar(*params[2])))
         return md::RaiseOutputNeedsVar(2, *params[2]);
 
     RunStorage storage;
-    Status st;
     storage.pattern = GetCompiledRegEx(needle, static_cast<size_t>(needleLength), ReportErrors::Yes, &st);
     if (!storage.pattern)
-        return st;
+        return Abandon(st, outVar);
     int startParam = replace ? 5 : 3;
     int64_t start = 1;
     if (Given(params, count, startParam))
-        BRM_TRY(ParamInt(params, startParam, start));
+        if (!ParamInt(params, startParam, start, st))
+            return Abandon(st, outVar);
     int32_t offset = StartOffset(start, hayLength);
     if (storage.pattern->mayCallOut && !CopyText(hay, hayLength, storage.haystackCopy))
-        return OutOfMemory();
+        return Abandon(OutOfMemory(), outVar);
 
     int pairs = storage.pattern->groupCount + 1;
     storage.ovector = storage.stackVector;
     if (pairs * 3 > static_cast<int>(sizeof(storage.stackVector) / sizeof(int))) {
         storage.ovector = static_cast<int*>(malloc(static_cast<size_t>(pairs) * 3 * sizeof(int)));
         if (!storage.ovector)
-            return OutOfMemory();
+            return Abandon(OutOfMemory(), outVar);
     }
     RegExRun run{};
     run.pattern = storage.pattern;
@@ -411,12 +428,8 @@ Status BifRegEx(CallResult& result, ValueToken** params, int count) {
         result.value.SetInteger(0);
         return outVar ? outVar->AssignString(L"", 0) : Status::Ok;
     }
-    if (rc < 0) {
-        st = RunError(run, rc);
-        if (outVar && st == Status::Ok)
-            BRM_TRY(outVar->AssignString(L"", 0));  // the thread continued from the error
-        return st;
-    }
+    if (rc < 0)
+        return Abandon(RunError(run, rc), outVar);
     result.value.SetInteger(static_cast<int64_t>(storage.ovector[0]) + 1);
     if (!outVar)
         return Status::Ok;
@@ -424,11 +437,8 @@ Status BifRegEx(CallResult& result, ValueToken** params, int count) {
     RegExMatchObject* match = RegExMatchObject::Create(hay, storage.ovector, pairs, rc ? rc : pairs,
                                                        reinterpret_cast<const Char*>(run.mark), storage.pattern,
                                                        nullptr, &outOfMemory);
-    if (!match) {
-        st = OutOfMemory();
-        Status assigned = outVar->AssignString(L"", 0);
-        return st == Status::Ok ? assigned : st;
-    }
+    if (!match)
+        return Abandon(OutOfMemory(), outVar);
     return outVar->AssignObject(match);
 }
 

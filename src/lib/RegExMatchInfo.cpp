@@ -165,17 +165,19 @@ RegExMatchObject::~RegExMatchObject() {
         m_pattern->Release();
 }
 
-Status RegExMatchObject::ChooseGroup(ValueToken** params, int paramCount, int& group) {
+bool RegExMatchObject::ChooseGroup(ValueToken** params, int paramCount, int& group, Status& st) {
     group = 0;
     if (paramCount < 1 || IsOmitted(params[0]))
-        return Status::Ok;
+        return true;
     ValueToken& p = *params[0];
     int64_t n;
     if (TokenKind(p) != SymObject && TokenIsNumeric(p) != NumericKind::None) {
         n = TokenToInt64(p);
     } else {
-        if (!m_names || TokenKind(p) == SymObject)
-            return RaiseParamError(0, p);
+        if (!m_names || TokenKind(p) == SymObject) {
+            st = RaiseParamError(0, p);
+            return false;
+        }
         Char buffer[kScratchChars];
         const Char* name = TokenToString(p, buffer);
         n = -1;
@@ -190,14 +192,18 @@ Status RegExMatchObject::ChooseGroup(ValueToken** params, int paramCount, int& g
             }
         }
     }
-    if (n < 0 || n >= m_count)
-        return RaiseParamError(0, p);
+    if (n < 0 || n >= m_count) {
+        st = RaiseParamError(0, p);
+        return false;
+    }
     group = static_cast<int>(n);
-    return Status::Ok;
+    return true;
 }
 
 Status RegExMatchObject::Member(CallResult& result, int identity, int, ValueToken** params, int paramCount) {
     int group = 0;
+    // A bad group ends the member even when the thread continues from the error.
+    Status st = Status::Ok;
     switch (identity) {
     case kEnum: {
         int varCount = paramCount && !IsOmitted(params[0]) ? static_cast<int>(TokenToInt64(*params[0])) : 0;
@@ -217,25 +223,30 @@ Status RegExMatchObject::Member(CallResult& result, int identity, int, ValueToke
             if (array && array->Length())
                 return RaiseMsg(ErrorClass::Error, Msg::InvalidUsage);
         }
-        BRM_TRY(ChooseGroup(params, paramCount >= 1 ? 1 : 0, group));
+        if (!ChooseGroup(params, paramCount >= 1 ? 1 : 0, group, st))
+            return st;
         return GroupValue(*this, group, result);
     }
     case kItem:
-        BRM_TRY(ChooseGroup(params, paramCount, group));
+        if (!ChooseGroup(params, paramCount, group, st))
+            return st;
         return GroupValue(*this, group, result);
     case kCount:
         result.value.SetInteger(m_count - 1);
         return Status::Ok;
     case kLen:
-        BRM_TRY(ChooseGroup(params, paramCount, group));
+        if (!ChooseGroup(params, paramCount, group, st))
+            return st;
         result.value.SetInteger(m_pairs[group].start >= 0 ? m_pairs[group].length : 0);
         return Status::Ok;
     case kPos:
-        BRM_TRY(ChooseGroup(params, paramCount, group));
+        if (!ChooseGroup(params, paramCount, group, st))
+            return st;
         result.value.SetInteger(m_pairs[group].start >= 0 ? m_pairs[group].start + 1 : 0);
         return Status::Ok;
     case kName: {
-        BRM_TRY(ChooseGroup(params, paramCount, group));
+        if (!ChooseGroup(params, paramCount, group, st))
+            return st;
         const Char* name = GroupName(group);
         return name ? SetRegExResultText(result, name, wcslen(name)) : Status::Ok;
     }

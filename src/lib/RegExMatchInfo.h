@@ -32,7 +32,8 @@ public:
 private:
     explicit RegExMatchObject(IObject* base) : Object(base) {}
     ~RegExMatchObject() override;
-    Status ChooseGroup(ValueToken** params, int paramCount, int& group);
+    // False after raising "Parameter #1 invalid." (st: Fail, or Ok when the thread continued).
+    bool ChooseGroup(ValueToken** params, int paramCount, int& group, Status& st);
 
     Char* m_span = nullptr;   // shares one block with m_pairs
     int32_t m_spanStart = 0;
