@@ -76,3 +76,32 @@ TEST(RegExCache, AnEntryInUseOutlivesEviction) {
     EXPECT_EQ(held->groupCount, 1);
     held->Release();
 }
+
+TEST(RegExCache, NamedCalloutsGetPrivateNumbersAndPositionsMapBack) {
+    const wchar_t needle[] = L"i)a(?CName)b(?C7:Other)c(?C)";
+    CompiledRegEx* r = GetCompiledRegEx(needle, wcslen(needle), ReportErrors::No);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->prefixLength, 2);
+    EXPECT_TRUE(r->mayCallOut);
+    ASSERT_NE(r->callouts, nullptr);
+    EXPECT_STREQ(r->callouts[1].name, L"Name");
+    EXPECT_EQ(r->callouts[1].number, 0);
+    EXPECT_STREQ(r->callouts[2].name, L"Other");
+    EXPECT_EQ(r->callouts[2].number, 7);
+    EXPECT_EQ(r->callouts[3].name, nullptr);
+    // The engine sees "a(?C1)b(?C2)c(?C3)": b at 6 and c at 12 stand at 9 and 21 as written.
+    EXPECT_EQ(r->OriginalPosition(0), 0);
+    EXPECT_EQ(r->OriginalPosition(6), 9);
+    EXPECT_EQ(r->OriginalPosition(12), 21);
+    EXPECT_EQ(r->OriginalPosition(18), 26);
+    r->Release();
+}
+
+TEST(RegExCache, NumberedCalloutsAloneAreNotRewritten) {
+    const wchar_t needle[] = L"a(?C5)b[(?CX)]\\(?C";
+    CompiledRegEx* r = GetCompiledRegEx(needle, wcslen(needle), ReportErrors::No);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->callouts, nullptr);  // "(?CX)" in a class and "\(?CY)" are no callouts
+    EXPECT_EQ(r->OriginalPosition(6), 6);
+    r->Release();
+}
