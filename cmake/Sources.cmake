@@ -60,6 +60,10 @@ set(BRM_SOURCES
   src/objects/VarRef.cpp
   # lib
   src/lib/FileAppend.cpp
+  src/lib/RegEx.cpp
+  src/lib/RegExCallout.cpp
+  src/lib/RegExFunctions.cpp
+  src/lib/RegExMatchInfo.cpp
   src/lib/StringCompare.cpp
   src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp

@@ -181,7 +181,11 @@
     X(UnknownClassVar, L"Unknown class var.")                                                        \
     X(DeclarationTooLong, L"Declaration too long.")                                                  \
     X(FullClassNameTooLong, L"Full class name is too long.")                                         \
-    X(ClassInFunction, L"Functions cannot contain classes.")
+    X(ClassInFunction, L"Functions cannot contain classes.")                                         \
+    /* regular expressions */                                                                        \
+    X(RegExCompileError, L"Compile error %d at offset %d: %s")                                       \
+    X(RegExExecError, L"PCRE execution error.")                                                      \
+    X(InvalidCallout, L"Invalid callout")
 
 namespace brm {
 

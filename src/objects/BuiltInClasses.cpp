@@ -7,6 +7,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/RegExMatchInfo.h"
 #include "objects/Array.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/ErrorObjects.h"
@@ -296,6 +297,7 @@ Status CreateBuiltInClasses() {
     RegisterArrayClass();
     RegisterMapClass();
     RegisterFuncClass();
+    RegisterRegExMatchClass();
     const auto idx = [](ClassId id) { return static_cast<int>(id); };
     // The roots first: Object.Prototype must exist before any Object::Create() without a base.
     Object* any = CreatePrototype(L"Any", nullptr);

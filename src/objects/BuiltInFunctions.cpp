@@ -10,6 +10,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/RegEx.h"
 #include "lib/StringFunctions.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
@@ -207,6 +208,8 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjSetBase", BifObjBase, 2, 2, 1, {}},
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", BifOrd, 1, 1, 0, {}},
+    {L"RegExMatch", BifRegEx, 2, 4, 0, {3}},
+    {L"RegExReplace", BifRegEx, 2, 6, 1, {4}},
     {L"Round", Round, 1, 2, 0, {}},
     {L"RTrim", BifTrim, 1, 2, 2, {}},
     {L"SplitPath", BifSplitPath, 1, 6, 0, {2, 3, 4, 5, 6}},
