@@ -1,5 +1,12 @@
 # Sourced by ./test and ./brindlemar: the shared set-up, build and Wine environment.
-brm_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# (Worked out without starting a process where the path is plain: every run of the launcher pays for it.)
+case ${BASH_SOURCE[0]} in
+  /?*/tools/env.sh) brm_root=${BASH_SOURCE[0]%/tools/env.sh} ;;
+  ./tools/env.sh) brm_root=$PWD ;;
+  ./?*/tools/env.sh) brm_root=$PWD/${BASH_SOURCE[0]#./}; brm_root=${brm_root%/tools/env.sh} ;;
+  *) brm_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd) ;;
+esac
+case $brm_root in *//*|*/./*|*/../*|*/.|*/..) brm_root=$(cd "$brm_root" && pwd) ;; esac
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Let a clean clone in another folder reuse the compiler cache of this machine.
@@ -57,7 +64,7 @@ brm_make_needed() {
   [ -f "$stamp" ] && [ -x "$brm_build/Brindlemar.exe" ] && [ -x "$brm_build/tests/BareWindow.exe" ] || return 0
   [ -n "$(find "$brm_root/CMakeLists.txt" "$brm_root/src" "$brm_root/res" "$brm_root/cmake" \
             "$brm_root/tests/CMakeLists.txt" "$brm_root/tests/fixtures" "$brm_root/tests/unit" \
-            "$brm_root/deps/pcre-$brm_arch" -cnewer "$stamp" -print -quit 2>&1)" ]
+            "$brm_root/deps/pcre-$brm_arch/lib" -cnewer "$stamp" -print -quit 2>&1)" ]
 }
 
 # Wine needs an X display even for hidden windows, and it brings up its desktop and services with the
@@ -104,7 +111,9 @@ brm_lock() {
   fi
   exec 7>"$brm_state/lock" && flock 7
 }
-brm_unlock() { flock -u 7 2>/dev/null; exec 7>&-; }
+# Closing the only descriptor of the lock's open file releases it (no process started under the lock
+# keeps a copy).
+brm_unlock() { exec 7>&-; }
 
 # The private Xvfb recorded in the state folder still runs: brm_private_display is set to it.
 brm_xvfb_live() {
@@ -195,7 +204,7 @@ brm_session_begin() {
     brm_display_kind=private tag=private
   fi
   brm_key_of "$tag"; brm_key=$REPLY
-  mkdir -p "$brm_key/runs"
+  [ -d "$brm_key/runs" ] || mkdir -p "$brm_key/runs"
   brm_pid_start $$ && echo "$$ $REPLY" > "$brm_key/runs/$$"
   : > "$brm_key/active"
   brm_session=1
@@ -231,8 +240,10 @@ brm_keeper_start() {
 brm_session_end() {
   [ -n "$brm_session" ] || return 0
   brm_session=""
+  # Emptied rather than removed (no process to start): an empty file is a run that ended, and the keeper
+  # clears it away.
   : > "$brm_key/active" 2>/dev/null
-  rm -f "$brm_key/runs/$$"
+  : > "$brm_key/runs/$$" 2>/dev/null
   return 0
 }
 
