@@ -133,7 +133,8 @@ brm_xvfb_start() {
   local n pid log="$brm_state/xvfb.log" _
   for n in {90..140}; do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$log" 2>&1 </dev/null 7>&- &
+    # From /, so that no folder of the caller's stays in use by a server that outlives the run.
+    (cd / && exec setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset) >"$log" 2>&1 </dev/null 7>&- &
     pid=$!
     for _ in {1..100}; do
       # Gone at once: another server took this number in between; try the next one.
@@ -219,7 +220,7 @@ brm_session_begin() {
 brm_keeper_start() {
   local status="" _
   rm -f "$brm_key/status" "$brm_key/keeper"
-  setsid bash "$brm_root/tools/keeper" "$brm_key" "$1" "$brm_build" </dev/null >"$brm_key/log" 2>&1 7>&- &
+  (cd / && exec setsid bash "$brm_root/tools/keeper" "$brm_key" "$1" "$brm_build") </dev/null >"$brm_key/log" 2>&1 7>&- &
   local pid=$!
   # The first start in a new prefix creates it (wineboot), which takes a while.
   for _ in {1..3600}; do
@@ -268,7 +269,8 @@ brm_stop() {
       read -r pid start < "$d/keeper"
       kill "$pid" 2>/dev/null
       for _ in {1..100}; do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-      said+=" the keeper and resident process (display ${d##*@});"
+      if [ "${d##*@}" = private ]; then said+=" the resident process on the private display;"
+      else said+=" the resident process on ${d##*@};"; fi
     fi
     rm -rf "$d"
   done
@@ -278,7 +280,7 @@ brm_stop() {
     said+=" the private display $brm_private_display;"
   fi
   brm_unlock
-  if [ -n "$said" ]; then echo "brindlemar: stopped${said%;}"; else echo "brindlemar: nothing was running"; fi
+  if [ -n "$said" ]; then echo "brindlemar: stopped${said%;}."; else echo "brindlemar: nothing was running"; fi
 }
 
 # Older names, kept for the tools that call them.
