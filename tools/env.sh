@@ -248,7 +248,7 @@ brm_session_end() {
   return 0
 }
 
-# After a run ended with 2: when the display or the Wine session went away under it, says so.
+# After a run that failed: when the display or the Wine session went away under it, says so.
 brm_session_check() {
   if [ "$brm_display_kind" = private ] && ! brm_xvfb_live; then
     echo "brindlemar: the private display $DISPLAY ended during the run" >&2
