@@ -222,8 +222,9 @@ brm_keeper_start() {
   rm -f "$brm_key/status" "$brm_key/keeper"
   (cd / && exec setsid bash "$brm_root/tools/keeper" "$brm_key" "$1" "$brm_build") </dev/null >"$brm_key/log" 2>&1 7>&- &
   local pid=$!
-  # The first start in a new prefix creates it (wineboot), which takes a while.
-  for _ in {1..3600}; do
+  # The first start in a new prefix creates it (wineboot), which can take minutes on a slow machine; the
+  # wait ends early when the keeper does.
+  for _ in {1..12000}; do
     if [ -f "$brm_key/status" ]; then read -r status < "$brm_key/status"; break; fi
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.05
