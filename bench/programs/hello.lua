@@ -1,0 +1,2 @@
+print("hello")
+io.stderr:write("time 0\n")

@@ -1,0 +1,3 @@
+import sys
+print("hello")
+print("time 0", file=sys.stderr)
