@@ -60,6 +60,9 @@ set(BRM_SOURCES
   src/objects/VarRef.cpp
   # lib
   src/lib/FileAppend.cpp
+  src/lib/Format.cpp
+  src/lib/MathFunctions.cpp
+  src/lib/NumberFormat.cpp
   # system
   src/system/Encoding.cpp
   src/system/TextStream.cpp
