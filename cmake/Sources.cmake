@@ -63,6 +63,8 @@ set(BRM_SOURCES
   src/lib/Format.cpp
   src/lib/MathFunctions.cpp
   src/lib/NumberFormat.cpp
+  src/lib/StringCompare.cpp
+  src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
   src/system/TextStream.cpp

@@ -1,0 +1,162 @@
+// The comparison modes: option classification, comparisons and needle searches for each mode.
+#include "lib/StringCompare.h"
+#include <windows.h>
+#include <shlwapi.h>
+#include <cwchar>
+#include "base/SortedTable.h"
+#include "expr/Conversions.h"
+
+namespace brm {
+
+namespace {
+
+inline Char FoldAZ(Char c) { return (c >= L'A' && c <= L'Z') ? static_cast<Char>(c + 32) : c; }
+
+bool TextIs(const Char* text, size_t length, const Char* word) {
+    return CompareFoldAZ(text, length, word, wcslen(word)) == 0;
+}
+
+// CharLowerW of every code unit, made once: Locale searches would otherwise call it per character.
+const Char* LowerTable() {
+    static Char* s_table = nullptr;
+    if (!s_table) {
+        static Char table[65536];
+        for (size_t i = 0; i < 65536; ++i)
+            table[i] = static_cast<Char>(i);
+        CharLowerBuffW(table, 65536);
+        s_table = table;
+    }
+    return s_table;
+}
+
+}  // namespace
+
+Char LocaleLower(Char c) { return LowerTable()[static_cast<uint16_t>(c)]; }
+
+CaseMode ParseCaseModeText(const Char* text, size_t length) {
+    if (length == 0 || (length == 1 && text[0] == L'0') || TextIs(text, length, L"Off"))
+        return CaseMode::Off;
+    if ((length == 1 && text[0] == L'1') || TextIs(text, length, L"On"))
+        return CaseMode::On;
+    if (TextIs(text, length, L"Locale"))
+        return CaseMode::Locale;
+    if (TextIs(text, length, L"Logical"))
+        return CaseMode::Logical;
+    return CaseMode::Invalid;
+}
+
+CaseMode ParseCaseMode(const ValueToken& option) {
+    switch (TokenKind(option)) {
+    case SymMissing:
+        return CaseMode::Off;
+    case SymInteger: {
+        int64_t v = TokenToInt64(option);
+        return v == 0 ? CaseMode::Off : v == 1 ? CaseMode::On : CaseMode::Invalid;
+    }
+    case SymString: {
+        Char buffer[kScratchChars];
+        int32_t length = 0;
+        const Char* text = TokenToString(option, buffer, &length);
+        if (length < 0)
+            length = static_cast<int32_t>(wcslen(text));
+        return ParseCaseModeText(text, static_cast<size_t>(length));
+    }
+    default:  // Float, object
+        return CaseMode::Invalid;
+    }
+}
+
+int CompareText(const Char* a, size_t aLength, const Char* b, size_t bLength, CaseMode mode) {
+    switch (mode) {
+    case CaseMode::Off: {
+        size_t n = aLength < bLength ? aLength : bLength;
+        for (size_t i = 0; i < n; ++i) {
+            Char ca = FoldAZ(a[i]), cb = FoldAZ(b[i]);
+            if (ca != cb)
+                return static_cast<int>(static_cast<uint16_t>(ca)) - static_cast<int>(static_cast<uint16_t>(cb));
+        }
+        return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+    }
+    case CaseMode::Locale:
+        return lstrcmpiW(a, b);
+    case CaseMode::Logical:
+        return StrCmpLogicalW(a, b);
+    default: {
+        size_t n = aLength < bLength ? aLength : bLength;
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i])
+                return static_cast<uint16_t>(a[i]) < static_cast<uint16_t>(b[i]) ? -1 : 1;
+        return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+    }
+    }
+}
+
+bool MatchAt(const Char* hay, const Char* needle, size_t n, CaseMode mode) {
+    switch (mode) {
+    case CaseMode::Off:
+        for (size_t i = 0; i < n; ++i)
+            if (FoldAZ(hay[i]) != FoldAZ(needle[i]))
+                return false;
+        return true;
+    case CaseMode::Locale: {
+        const Char* lower = LowerTable();
+        for (size_t i = 0; i < n; ++i)
+            if (lower[static_cast<uint16_t>(hay[i])] != lower[static_cast<uint16_t>(needle[i])])
+                return false;
+        return true;
+    }
+    default:
+        return wmemcmp(hay, needle, n) == 0;
+    }
+}
+
+ptrdiff_t FindText(const Char* hay, size_t hayLength, size_t from, const Char* needle, size_t needleLength,
+                   CaseMode mode) {
+    if (needleLength == 0)
+        return from <= hayLength ? static_cast<ptrdiff_t>(from) : -1;
+    if (needleLength > hayLength || from > hayLength - needleLength)
+        return -1;
+    const size_t last = hayLength - needleLength;  // the last offset a match may begin at
+    const Char* rest = needle + 1;
+    const size_t restLength = needleLength - 1;
+    if (mode == CaseMode::Off) {
+        // The first character is looked for in both its cases; only A-Z/a-z have two.
+        Char first = FoldAZ(needle[0]);
+        Char other = (first >= L'a' && first <= L'z') ? static_cast<Char>(first - 32) : first;
+        for (size_t i = from; i <= last; ++i) {
+            Char c = hay[i];
+            if ((c == first || c == other) && MatchAt(hay + i + 1, rest, restLength, mode))
+                return static_cast<ptrdiff_t>(i);
+        }
+        return -1;
+    }
+    if (mode == CaseMode::Locale) {
+        const Char* lower = LowerTable();
+        Char first = lower[static_cast<uint16_t>(needle[0])];
+        for (size_t i = from; i <= last; ++i)
+            if (lower[static_cast<uint16_t>(hay[i])] == first && MatchAt(hay + i + 1, rest, restLength, mode))
+                return static_cast<ptrdiff_t>(i);
+        return -1;
+    }
+    Char first = needle[0];
+    for (const Char* p = hay + from; p <= hay + last;) {
+        p = wmemchr(p, first, static_cast<size_t>(hay + last - p) + 1);
+        if (!p)
+            return -1;
+        if (wmemcmp(p + 1, rest, restLength) == 0)
+            return p - hay;
+        ++p;
+    }
+    return -1;
+}
+
+ptrdiff_t FindTextBackward(const Char* hay, size_t end, const Char* needle, size_t needleLength, CaseMode mode) {
+    if (needleLength > end)
+        return -1;
+    for (size_t i = end - needleLength + 1; i-- > 0;)
+        if (MatchAt(hay + i, needle, needleLength, mode))
+            return static_cast<ptrdiff_t>(i);
+    return -1;
+}
+
+}  // namespace brm
