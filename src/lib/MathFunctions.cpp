@@ -66,14 +66,14 @@ Status BifFloorCeil(CallResult& result, ValueToken** params, int) {
         result.value.SetInteger(n.valueInt64);
         return Status::Ok;
     }
-    double d;
+    double d = 0;
     BRM_TRY(ParamDouble(params, 0, d));
     result.value.SetInteger(WholeToInt64(Identity(result) ? std::ceil(d) : std::floor(d)));
     return Status::Ok;
 }
 
 Status BifRound(CallResult& result, ValueToken** params, int count) {
-    double x;
+    double x = 0;
     BRM_TRY(ParamDouble(params, 0, x));
     int32_t places = 0;
     if (Given(params, count, 1)) {
@@ -166,7 +166,7 @@ Status BifMinMax(CallResult& result, ValueToken** params, int count) {
 }
 
 Status BifSqrtLog(CallResult& result, ValueToken** params, int) {
-    double d;
+    double d = 0;
     BRM_TRY(ParamDouble(params, 0, d));
     if (d < 0)
         return RaiseParamError(0, *params[0]);
@@ -178,7 +178,7 @@ Status BifSqrtLog(CallResult& result, ValueToken** params, int) {
 }
 
 Status BifASinACos(CallResult& result, ValueToken** params, int) {
-    double d;
+    double d = 0;
     BRM_TRY(ParamDouble(params, 0, d));
     if (d > 1 || d < -1)
         return RaiseParamError(0, *params[0]);
@@ -187,7 +187,7 @@ Status BifASinACos(CallResult& result, ValueToken** params, int) {
 
 #define BRM_UNARY_FLOAT(Name, fn)                                  \
     Status Name(CallResult& result, ValueToken** params, int) {    \
-        double d;                                                  \
+        double d = 0;                                                  \
         BRM_TRY(ParamDouble(params, 0, d));                        \
         return FloatResult(result, fn(d));                         \
     }

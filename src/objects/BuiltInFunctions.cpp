@@ -10,8 +10,10 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/DateFunctions.h"
 #include "lib/Format.h"
 #include "lib/MathFunctions.h"
+#include "lib/Sort.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
 #include "objects/VarRef.h"
@@ -252,6 +254,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Exp", BifExp, 1, 1, 0, {}},
     {L"Floor", BifFloorCeil, 1, 1, 0, {}},
     {L"Format", BifFormat, 1, kVariadic, 0, {}},
+    {L"FormatTime", BifFormatTime, 0, 2, 0, {}},
     {L"GetMethod", BifGetMethod, 1, 3, 0, {}},
     {L"HasBase", BifHasBase, 2, 2, 0, {}},
     {L"HasMethod", BifGetMethod, 1, 3, 1, {}},
@@ -282,6 +285,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Random", BifRandom, 0, 2, 0, {}},
     {L"Round", BifRound, 1, 2, 0, {}},
     {L"Sin", BifSin, 1, 1, 0, {}},
+    {L"Sort", BifSort, 1, 3, 0, {}},
     {L"Sqrt", BifSqrtLog, 1, 1, 0, {}},
     {L"StrLen", StrLen, 1, 1, 0, {}},
     {L"StrLower", StrCase, 1, 1, 0, {}},
