@@ -66,6 +66,7 @@ set(BRM_SOURCES
   src/lib/NumberFormat.cpp
   src/lib/Sort.cpp
   src/lib/StringCompare.cpp
+  src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp

@@ -28,7 +28,8 @@ inline bool IsDigit(Char c) { return c >= L'0' && c <= L'9'; }
 inline bool IsFlag(Char c) { return c == L'-' || c == L'+' || c == L'0' || c == L' ' || c == L'#'; }
 inline bool IsIn(Char c, const Char* set) { return c && wcschr(set, c); }
 
-// The title rule: a letter after white space (or at the start) is upper-cased, every other letter lower-cased.
+// The title rule StrTitle follows: a letter after white space (or at the start) is upper-cased, every other
+// letter lower-cased; a word that starts with a digit keeps its letters as they come.
 void TitleCase(Char* text, uint64_t length) {
     bool wordStart = true;
     for (uint64_t i = 0; i < length; ++i) {
@@ -40,6 +41,8 @@ void TitleCase(Char* text, uint64_t length) {
             else
                 CharLowerBuffW(one, 1);
             text[i] = one[0];
+            wordStart = false;
+        } else if (IsCharAlphaNumericW(c)) {
             wordStart = false;
         } else if (iswspace(c)) {
             wordStart = true;

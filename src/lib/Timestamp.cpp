@@ -18,6 +18,15 @@ int Digits(const Char* p, int n) {
 
 }  // namespace
 
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12)
+        return 0;
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
 int WeekdayOf(int year, int month, int day) {
     static constexpr int kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     if (month < 1 || month > 12)
@@ -49,6 +58,10 @@ bool ParseTimestamp(const Char* text, SYSTEMTIME& out, ValidateTime validate, pt
     out.wMilliseconds = 0;
     out.wDayOfWeek = static_cast<WORD>(WeekdayOf(fields[0], fields[1], fields[2]));
     if (validate == ValidateTime::Yes) {
+        // SystemTimeToFileTime under some hosts takes 29 February of any year; the month's length is
+        // checked here so that every host refuses the same dates.
+        if (fields[1] >= 1 && fields[1] <= 12 && fields[2] > DaysInMonth(fields[0], fields[1]))
+            return false;
         FILETIME ft;
         if (!SystemTimeToFileTime(&out, &ft))
             return false;

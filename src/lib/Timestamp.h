@@ -17,6 +17,10 @@ enum class ValidateTime : int { No, Yes };
 bool ParseTimestamp(const Char* text, SYSTEMTIME& out, ValidateTime validate = ValidateTime::No,
                     ptrdiff_t length = -1);
 
+// The Gregorian calendar's rules; DaysInMonth is 0 for a month outside 1 to 12.
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
 // The day of the week (0 = Sunday) of a date in the proleptic Gregorian calendar; 1 for a month outside
 // 1 to 12.
 int WeekdayOf(int year, int month, int day);

@@ -5,6 +5,7 @@
 #include <new>
 #include "base/Pool.h"
 #include "base/SortedTable.h"
+#include "lib/StringFunctions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
 #include "lib/DateFunctions.h"
@@ -321,6 +322,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"SetRegView", SetRegView),
     BRM_MD_ROW(L"SetTitleMatchMode", SetTitleMatchMode),
     BRM_MD_ROW(L"SetWinDelay", SetWinDelay),
+    BRM_MD_ROW(L"StrSplit", BifStrSplit),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 
