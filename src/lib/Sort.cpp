@@ -208,7 +208,7 @@ void MergeSort(SortSettings& s, SortItem* items, SortItem* temp, size_t count) {
             size_t hi = lo + 2 * width < count ? lo + 2 * width : count;
             size_t i = lo, j = mid, k = lo;
             while (i < mid && j < hi)
-                to[k++] = Compare(s, from[j], from[i]) < 0 ? from[j++] : from[i++];
+                to[k++] = Compare(s, from[i], from[j]) > 0 ? from[j++] : from[i++];
             while (i < mid)
                 to[k++] = from[i++];
             while (j < hi)
