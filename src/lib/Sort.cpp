@@ -27,7 +27,10 @@ struct SortItem {
     const Char* text;  // inside the working copy, terminated where its delimiter was
     uint32_t length;
     uint32_t key;      // random mode: 31 random bits, so that a difference of two keys cannot overflow
-    double number;     // numeric mode: the value read from the column on
+    union {
+        double number;    // numeric mode: the value read from the column on
+        uint64_t prefix;  // text modes "On" and "Off": the first four code units from the column on
+    };
 };
 
 struct SortSettings {
@@ -36,6 +39,7 @@ struct SortSettings {
     bool numeric = false, reverse = false, random = false, unique = false, keepEmpty = false, fileName = false;
     size_t column = 0;
     IObject* callback = nullptr;
+    bool prefixes = false;  // items carry prefix keys that order them as the comparison does where they differ
     Status callbackStatus = Status::Ok;  // Fail or EarlyExit once a callback call failed or exited
 };
 
@@ -112,6 +116,20 @@ void ParseSortOptions(const Char* p, SortSettings& s) {
     }
 }
 
+// The first four code units (A-Z folded for "Off") as one number, high unit first, zeros past the end: where
+// two prefixes differ they order the texts as a code-unit comparison does. Equal prefixes decide nothing
+// (a text can go on with U+0000), so the full comparison follows.
+uint64_t PrefixKey(const Char* text, size_t length, CaseMode mode) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        Char c = i < length ? text[i] : 0;
+        if (mode == CaseMode::Off && c >= L'A' && c <= L'Z')
+            c = static_cast<Char>(c + 32);
+        key = (key << 16) | static_cast<uint16_t>(c);
+    }
+    return key;
+}
+
 // The numeric value of an item's text: hexadecimal when it begins (after blanks and a sign) with "0x" and
 // a hex digit, else the decimal conversion; text that is no number reads as 0.
 double ItemNumber(const Char* text) {
@@ -134,6 +152,8 @@ int CompareGeneral(const SortSettings& s, const SortItem& a, const SortItem& b) 
         int r = diff > 0 ? 1 : -1;   // a NaN difference counts as less
         return s.reverse ? -r : r;
     }
+    if (s.prefixes && a.prefix != b.prefix)
+        return (a.prefix < b.prefix) != s.reverse ? -1 : 1;
     size_t ca = s.column < a.length ? s.column : a.length, cb = s.column < b.length ? s.column : b.length;
     int r = CompareText(a.text + ca, a.length - ca, b.text + cb, b.length - cb, s.mode);
     if (!r)
@@ -343,16 +363,23 @@ Status BifSort(CallResult& result, ValueToken** params, int count) {
     for (size_t i = 0; i < copyLength && n < itemCount; ++i)
         if (copy.p[i] == s.delimiter) {
             copy.p[i] = 0;
-            items[n++] = {start, static_cast<uint32_t>(copy.p + i - start), 0, 0};
+            items[n++] = {start, static_cast<uint32_t>(copy.p + i - start), 0, {0}};
             start = copy.p + i + 1;
         }
     if (n < itemCount)
-        items[n++] = {start, static_cast<uint32_t>(copy.p + copyLength - start), 0, 0};
+        items[n++] = {start, static_cast<uint32_t>(copy.p + copyLength - start), 0, {0}};
     if (s.numeric)
         for (size_t i = 0; i < n; ++i)
             items[i].number = ItemNumber(items[i].text + (s.column < items[i].length ? s.column : items[i].length));
     if (s.random && !s.callback)
         RandomKeys(items, n);
+    s.prefixes = !s.callback && !s.random && !s.fileName && !s.numeric &&
+                 (s.mode == CaseMode::On || s.mode == CaseMode::Off);
+    if (s.prefixes)
+        for (size_t i = 0; i < n; ++i) {
+            size_t c = s.column < items[i].length ? s.column : items[i].length;
+            items[i].prefix = PrefixKey(items[i].text + c, items[i].length - c, s.mode);
+        }
 
     MergeSort(s, items, items + n, n);
     if (s.callbackStatus != Status::Ok)
