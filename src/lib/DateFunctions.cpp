@@ -26,14 +26,12 @@ constexpr int64_t kTicksPerSecond = 10000000;  // FILETIME counts 100-nanosecond
 constexpr double kMaxOffsetSeconds = 922337203685.0;
 
 inline bool IsBlank(Char c) { return c == L' ' || c == L'\t'; }
-inline bool IsLeapYear(int y) { return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0); }
 
 int DayOfYear(const SYSTEMTIME& st) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int day = st.wDay;
     // A month outside 1 to 12 (the stamp is not validated) counts the whole months it passes.
     for (int m = 1; m < st.wMonth && m <= 12; ++m)
-        day += kDays[m - 1] + (m == 2 && IsLeapYear(st.wYear));
+        day += DaysInMonth(st.wYear, m);
     return day;
 }
 

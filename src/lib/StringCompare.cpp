@@ -2,6 +2,7 @@
 #include "lib/StringCompare.h"
 #include <windows.h>
 #include <shlwapi.h>
+#include <emmintrin.h>
 #include <cwchar>
 #include "base/SortedTable.h"
 #include "expr/Conversions.h"
@@ -119,17 +120,6 @@ ptrdiff_t FindText(const Char* hay, size_t hayLength, size_t from, const Char* n
     const size_t last = hayLength - needleLength;  // the last offset a match may begin at
     const Char* rest = needle + 1;
     const size_t restLength = needleLength - 1;
-    if (mode == CaseMode::Off) {
-        // The first character is looked for in both its cases; only A-Z/a-z have two.
-        Char first = FoldAZ(needle[0]);
-        Char other = (first >= L'a' && first <= L'z') ? static_cast<Char>(first - 32) : first;
-        for (size_t i = from; i <= last; ++i) {
-            Char c = hay[i];
-            if ((c == first || c == other) && MatchAt(hay + i + 1, rest, restLength, mode))
-                return static_cast<ptrdiff_t>(i);
-        }
-        return -1;
-    }
     if (mode == CaseMode::Locale) {
         const Char* lower = LowerTable();
         Char first = lower[static_cast<uint16_t>(needle[0])];
@@ -138,15 +128,32 @@ ptrdiff_t FindText(const Char* hay, size_t hayLength, size_t from, const Char* n
                 return static_cast<ptrdiff_t>(i);
         return -1;
     }
+    // On and Off: candidates for the first character are found eight at a time. Off equates only A-Z
+    // with a-z, which differ in one bit; setting that bit on both sides finds either case.
+    const CaseMode restMode = mode == CaseMode::Off ? CaseMode::Off : CaseMode::On;
     Char first = needle[0];
-    for (const Char* p = hay + from; p <= hay + last;) {
-        p = wmemchr(p, first, static_cast<size_t>(hay + last - p) + 1);
-        if (!p)
-            return -1;
-        if (wmemcmp(p + 1, rest, restLength) == 0)
-            return p - hay;
-        ++p;
+    uint16_t fold = 0;
+    if (mode == CaseMode::Off && FoldAZ(first) >= L'a' && FoldAZ(first) <= L'z') {
+        first = FoldAZ(first);
+        fold = 0x20;
     }
+    size_t i = from;
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(first));
+    const __m128i bit = _mm_set1_epi16(static_cast<short>(fold));
+    for (; i + 8 <= last + 1; i += 8) {
+        __m128i units = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i)), bit);
+        unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted)));
+        while (hits) {
+            size_t at = i + (static_cast<unsigned>(__builtin_ctz(hits)) >> 1);
+            if (MatchAt(hay + at + 1, rest, restLength, restMode))
+                return static_cast<ptrdiff_t>(at);
+            hits &= hits - 1;
+            hits &= hits - 1;  // both bytes of the unit
+        }
+    }
+    for (; i <= last; ++i)
+        if (static_cast<Char>(hay[i] | fold) == first && MatchAt(hay + i + 1, rest, restLength, restMode))
+            return static_cast<ptrdiff_t>(i);
     return -1;
 }
 

@@ -249,6 +249,12 @@ size_t ReplaceGrowth(size_t needed, int64_t d, int64_t k, int64_t r, size_t n, s
     return needed + static_cast<size_t>(more) + 1;
 }
 
+// The result when nothing was replaced: the haystack as it is.
+Status FinishReplace(CallResult& result, const Char* hay, size_t hayLength, Var* countVar, int64_t replaced) {
+    BRM_TRY(SetResultText(result, hay, hayLength));
+    return countVar ? countVar->AssignInteger(replaced) : Status::Ok;
+}
+
 }  // namespace
 
 // StrReplace(Haystack, Needle, ReplaceText := "", CaseSense := "Off", &OutputVarCount, Limit := -1)
@@ -273,6 +279,23 @@ Status BifStrReplace(CallResult& result, ValueToken** params, int count) {
     size_t outLength = 0, capacity = 0, scan = 0;
     if (hayLength && needleLength && limit != 0) {
         const int64_t d = static_cast<int64_t>(replaceLength) - static_cast<int64_t>(needleLength);
+        if (d > 0) {
+            // A growing output would be copied whole at each step, and a large block's copy costs far
+            // more than a second search: the matches are counted first and the block made to measure.
+            int64_t matches = 0;
+            for (size_t from = 0;; ++matches) {
+                ptrdiff_t at = FindText(hay, hayLength, from, needle, needleLength, mode);
+                if (at < 0 || matches == limit)
+                    break;
+                from = static_cast<size_t>(at) + needleLength;
+            }
+            if (!matches)
+                return FinishReplace(result, hay, hayLength, countVar, 0);
+            capacity = hayLength + static_cast<size_t>(matches) * static_cast<size_t>(d) + 1;
+            out = static_cast<Char*>(malloc(capacity * sizeof(Char)));
+            if (!out)
+                return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        }
         for (;;) {
             ptrdiff_t at = FindText(hay, hayLength, scan, needle, needleLength, mode);
             if (at < 0)
@@ -300,7 +323,8 @@ Status BifStrReplace(CallResult& result, ValueToken** params, int count) {
         }
     }
     if (!replaced) {
-        BRM_TRY(SetResultText(result, hay, hayLength));
+        free(out);
+        return FinishReplace(result, hay, hayLength, countVar, 0);
     } else {
         size_t tail = hayLength - scan;
         if (outLength + tail + 1 > capacity) {
