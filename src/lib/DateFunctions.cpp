@@ -95,7 +95,11 @@ void ParseTimeOptions(const Char* p, TimeOptions& o) {
 // The length a system call wrote (without its terminator); 0 when it failed.
 int Written(int returned) { return returned > 0 ? returned - 1 : 0; }
 
+// Wine's GetDateFormatW rolls a day past the month's end (29 February 2023) into the next month where the
+// system refuses the date; refusing it here gives the same empty part on every host.
 int DatePart(const TimeOptions& o, DWORD flags, const SYSTEMTIME& st, const Char* picture, Char* out, int room) {
+    if (st.wDay < 1 || st.wDay > DaysInMonth(st.wYear, st.wMonth))
+        return 0;
     return Written(GetDateFormatW(o.locale, flags, &st, picture, out, room));
 }
 
@@ -199,7 +203,9 @@ Status SetResultText(CallResult& result, const Char* text, size_t length) {
 bool StampToFileTime(const Char* text, ULARGE_INTEGER& ticks) {
     SYSTEMTIME st;
     FILETIME ft;
-    if (!ParseTimestamp(text, st, ValidateTime::No) || !SystemTimeToFileTime(&st, &ft))
+    // Validating: the parser also refuses a day past the month's end, which Wine's SystemTimeToFileTime
+    // would roll into the next month.
+    if (!ParseTimestamp(text, st, ValidateTime::Yes) || !SystemTimeToFileTime(&st, &ft))
         return false;
     ticks.LowPart = ft.dwLowDateTime;
     ticks.HighPart = ft.dwHighDateTime;
