@@ -218,11 +218,26 @@ int Compare(SortSettings& s, const SortItem& a, const SortItem& b) {
     return CompareGeneral(s, a, b);
 }
 
-// Bottom-up merge sort of items using temp (as large); the sorted run ends in items.
+// Runs this long are put in order by insertion before merging starts: cheaper than the merge passes they
+// replace, and like them bounded by the run whatever the comparisons answer.
+constexpr size_t kInsertionRun = 16;
+
+// Bottom-up merge sort of items using temp (as large); the sorted run ends in items. Stable: an item moves
+// before an earlier one only when the comparison says it is less.
 void MergeSort(SortSettings& s, SortItem* items, SortItem* temp, size_t count) {
+    for (size_t lo = 0; lo < count; lo += kInsertionRun) {
+        size_t hi = lo + kInsertionRun < count ? lo + kInsertionRun : count;
+        for (size_t i = lo + 1; i < hi; ++i) {
+            SortItem item = items[i];
+            size_t j = i;
+            for (; j > lo && Compare(s, items[j - 1], item) > 0; --j)
+                items[j] = items[j - 1];
+            items[j] = item;
+        }
+    }
     SortItem* from = items;
     SortItem* to = temp;
-    for (size_t width = 1; width < count; width *= 2) {
+    for (size_t width = kInsertionRun; width < count; width *= 2) {
         for (size_t lo = 0; lo < count; lo += 2 * width) {
             size_t mid = lo + width < count ? lo + width : count;
             size_t hi = lo + 2 * width < count ? lo + 2 * width : count;
