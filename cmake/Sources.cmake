@@ -59,11 +59,16 @@ set(BRM_SOURCES
   src/objects/ObjectInvoke.cpp
   src/objects/VarRef.cpp
   # lib
+  src/lib/DateFunctions.cpp
   src/lib/FileAppend.cpp
+  src/lib/Format.cpp
+  src/lib/MathFunctions.cpp
+  src/lib/NumberFormat.cpp
   src/lib/RegEx.cpp
   src/lib/RegExCallout.cpp
   src/lib/RegExFunctions.cpp
   src/lib/RegExMatchInfo.cpp
+  src/lib/Sort.cpp
   src/lib/StringCompare.cpp
   src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp

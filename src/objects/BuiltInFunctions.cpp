@@ -1,5 +1,5 @@
-// The classic built-in function table and the numeric and string routines that are cheap enough to live
-// with it. Rows are sorted by name with the A-to-Z fold; a static_assert keeps them that way.
+// The classic built-in function table and the value routines that are cheap enough to live with it.
+// Rows are sorted by name with the A-to-Z fold; a static_assert keeps them that way.
 #include "objects/BuiltInFunctions.h"
 #include <cmath>
 #include <cstdlib>
@@ -10,7 +10,11 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/DateFunctions.h"
+#include "lib/Format.h"
+#include "lib/MathFunctions.h"
 #include "lib/RegEx.h"
+#include "lib/Sort.h"
 #include "lib/StringFunctions.h"
 #include "objects/Func.h"
 #include "objects/Object.h"
@@ -19,121 +23,6 @@
 namespace brm {
 
 namespace {
-
-// --- Result and parameter helpers ---
-
-inline bool Given(ValueToken** params, int count, int i) {
-    return i < count && TokenKind(*params[i]) != SymMissing;
-}
-
-Status ParamNumber(ValueToken** params, int i, ValueToken& number) {
-    if (!TokenToNumber(*params[i], number))
-        return RaiseParamTypeError(i, L"Number", *params[i]);
-    return Status::Ok;
-}
-
-Status ParamInteger(ValueToken** params, int i, int64_t& value) {
-    ValueToken number;
-    BRM_TRY(ParamNumber(params, i, number));
-    value = number.symbol == SymInteger ? number.valueInt64 : FloatToInt64(number.valueDouble);
-    if (number.symbol == SymFloat)
-        return RaiseParamTypeError(i, L"Integer", *params[i]);
-    return Status::Ok;
-}
-
-int Identity(const CallResult& result) { return static_cast<const BuiltInFunc*>(result.func)->def->identity; }
-
-// --- Numbers ---
-
-Status Abs(CallResult& result, ValueToken** params, int) {
-    ValueToken n;
-    BRM_TRY(ParamNumber(params, 0, n));
-    if (n.symbol == SymInteger)
-        result.value.SetInteger(n.valueInt64 < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(n.valueInt64)) : n.valueInt64);
-    else
-        result.value.SetFloat(std::fabs(n.valueDouble));
-    return Status::Ok;
-}
-
-// Floor (identity 0) and Ceil (1).
-Status FloorCeil(CallResult& result, ValueToken** params, int) {
-    ValueToken n;
-    BRM_TRY(ParamNumber(params, 0, n));
-    if (n.symbol == SymInteger) {
-        result.value.SetInteger(n.valueInt64);
-        return Status::Ok;
-    }
-    double d = Identity(result) ? std::ceil(n.valueDouble) : std::floor(n.valueDouble);
-    result.value.SetInteger(FloatToInt64(d));
-    return Status::Ok;
-}
-
-Status Mod(CallResult& result, ValueToken** params, int) {
-    ValueToken a, b;
-    BRM_TRY(ParamNumber(params, 0, a));
-    BRM_TRY(ParamNumber(params, 1, b));
-    if (a.symbol == SymInteger && b.symbol == SymInteger) {
-        if (b.valueInt64 == 0)
-            return RaiseMsg(ErrorClass::ZeroDivisionError, Msg::DivideByZero);
-        // INT64_MIN % -1 traps on x86; the remainder of any division by -1 is 0.
-        result.value.SetInteger(b.valueInt64 == -1 ? 0 : a.valueInt64 % b.valueInt64);
-        return Status::Ok;
-    }
-    double x = a.symbol == SymInteger ? static_cast<double>(a.valueInt64) : a.valueDouble;
-    double y = b.symbol == SymInteger ? static_cast<double>(b.valueInt64) : b.valueDouble;
-    if (y == 0.0)
-        return RaiseMsg(ErrorClass::ZeroDivisionError, Msg::DivideByZero);
-    result.value.SetFloat(std::fmod(x, y));
-    return Status::Ok;
-}
-
-// Max (identity 1) and Min (0): the winning argument keeps its kind.
-Status MinMax(CallResult& result, ValueToken** params, int count) {
-    bool max = Identity(result) == 1;
-    ValueToken best;
-    BRM_TRY(ParamNumber(params, 0, best));
-    for (int i = 1; i < count; ++i) {
-        ValueToken n;
-        BRM_TRY(ParamNumber(params, i, n));
-        bool better;
-        if (n.symbol == SymInteger && best.symbol == SymInteger)
-            better = max ? n.valueInt64 > best.valueInt64 : n.valueInt64 < best.valueInt64;
-        else {
-            double x = n.symbol == SymInteger ? static_cast<double>(n.valueInt64) : n.valueDouble;
-            double y = best.symbol == SymInteger ? static_cast<double>(best.valueInt64) : best.valueDouble;
-            better = max ? x > y : x < y;
-        }
-        if (better)
-            best = n;
-    }
-    result.value = best;
-    return Status::Ok;
-}
-
-Status Round(CallResult& result, ValueToken** params, int count) {
-    ValueToken n;
-    BRM_TRY(ParamNumber(params, 0, n));
-    int64_t places = 0;
-    if (Given(params, count, 1))
-        BRM_TRY(ParamInteger(params, 1, places));
-    double d = n.symbol == SymInteger ? static_cast<double>(n.valueInt64) : n.valueDouble;
-    if (places <= 0 && n.symbol == SymInteger && places == 0) {
-        result.value.SetInteger(n.valueInt64);
-        return Status::Ok;
-    }
-    if (places > 0) {
-        if (places > 15) {
-            result.value.SetFloat(d);
-            return Status::Ok;
-        }
-        double scale = std::pow(10.0, static_cast<double>(places));
-        result.value.SetFloat(std::round(d * scale) / scale);
-        return Status::Ok;
-    }
-    double scale = std::pow(10.0, static_cast<double>(-places));
-    result.value.SetInteger(FloatToInt64(std::round(d / scale) * scale));
-    return Status::Ok;
-}
 
 // --- Values ---
 
@@ -167,10 +56,17 @@ Status IsSetRef(CallResult& result, ValueToken** params, int) {
 
 // name, routine, min, max, identity, output parameters
 constexpr BuiltInFuncDef kFunctions[] = {
-    {L"Abs", Abs, 1, 1, 0, {}},
-    {L"Ceil", FloorCeil, 1, 1, 1, {}},
+    {L"Abs", BifAbs, 1, 1, 0, {}},
+    {L"ACos", BifASinACos, 1, 1, 1, {}},
+    {L"ASin", BifASinACos, 1, 1, 0, {}},
+    {L"ATan", BifATan, 1, 1, 0, {}},
+    {L"Ceil", BifFloorCeil, 1, 1, 1, {}},
     {L"Chr", BifChr, 1, 1, 0, {}},
-    {L"Floor", FloorCeil, 1, 1, 0, {}},
+    {L"Cos", BifCos, 1, 1, 0, {}},
+    {L"Exp", BifExp, 1, 1, 0, {}},
+    {L"Floor", BifFloorCeil, 1, 1, 0, {}},
+    {L"Format", BifFormat, 1, kVariadic, 0, {}},
+    {L"FormatTime", BifFormatTime, 0, 2, 0, {}},
     {L"GetMethod", BifGetMethod, 1, 3, 0, {}},
     {L"HasBase", BifHasBase, 2, 2, 0, {}},
     {L"HasMethod", BifGetMethod, 1, 3, 1, {}},
@@ -189,10 +85,12 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"IsTime", BifIsType, 1, 1, 4, {}},
     {L"IsUpper", BifIsType, 1, 2, 9, {}},
     {L"IsXDigit", BifIsType, 1, 1, 6, {}},
+    {L"Ln", BifSqrtLog, 1, 1, 2, {}},
+    {L"Log", BifSqrtLog, 1, 1, 1, {}},
     {L"LTrim", BifTrim, 1, 2, 1, {}},
-    {L"Max", MinMax, 1, kVariadic, 1, {}},
-    {L"Min", MinMax, 1, kVariadic, 0, {}},
-    {L"Mod", Mod, 2, 2, 0, {}},
+    {L"Max", BifMinMax, 1, kVariadic, 1, {}},
+    {L"Min", BifMinMax, 1, kVariadic, 0, {}},
+    {L"Mod", BifMod, 2, 2, 0, {}},
     {L"ObjAddRef", BifObjAddRef, 1, 1, 0, {}},
     {L"ObjBindMethod", BifObjBindMethod, 1, kVariadic, 0, {}},
     {L"ObjFromPtr", BifObjPtr, 1, 1, 2, {}},
@@ -208,11 +106,15 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjSetBase", BifObjBase, 2, 2, 1, {}},
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", BifOrd, 1, 1, 0, {}},
+    {L"Random", BifRandom, 0, 2, 0, {}},
     {L"RegExMatch", BifRegEx, 2, 4, 0, {3}},
     {L"RegExReplace", BifRegEx, 2, 6, 1, {4}},
-    {L"Round", Round, 1, 2, 0, {}},
+    {L"Round", BifRound, 1, 2, 0, {}},
     {L"RTrim", BifTrim, 1, 2, 2, {}},
+    {L"Sin", BifSin, 1, 1, 0, {}},
+    {L"Sort", BifSort, 1, 3, 0, {}},
     {L"SplitPath", BifSplitPath, 1, 6, 0, {2, 3, 4, 5, 6}},
+    {L"Sqrt", BifSqrtLog, 1, 1, 0, {}},
     {L"StrCompare", BifStrCompare, 2, 3, 0, {}},
     {L"StrLen", BifStrLen, 1, 1, 0, {}},
     {L"StrLower", BifStrCase, 1, 1, 0, {}},
@@ -221,6 +123,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"StrTitle", BifStrCase, 1, 1, 2, {}},
     {L"StrUpper", BifStrCase, 1, 1, 1, {}},
     {L"SubStr", BifSubStr, 2, 3, 0, {}},
+    {L"Tan", BifTan, 1, 1, 0, {}},
     {L"Trim", BifTrim, 1, 2, 0, {}},
     {L"Type", Type, 1, 1, 0, {}},
     {L"VerCompare", BifVerCompare, 2, 2, 0, {}},

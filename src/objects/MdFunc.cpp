@@ -8,6 +8,7 @@
 #include "lib/StringFunctions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "lib/DateFunctions.h"
 #include "loader/BlockLinker.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/BuiltInVars.h"
@@ -303,6 +304,8 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"CoordMode", CoordMode),
+    BRM_MD_ROW(L"DateAdd", BifDateAdd),
+    BRM_MD_ROW(L"DateDiff", BifDateDiff),
     BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
     BRM_MD_ROW(L"DetectHiddenWindows", DetectHiddenWindows),
     BRM_MD_ROW(L"EnvGet", EnvGet),
