@@ -43,7 +43,7 @@ brm_make() {
     if [ ! -f "$brm_build/Makefile" ] || [ ! -f "$brm_build/CMakeCache.txt" ] ||
        [ "$brm_root/cmake/mingw-$brm_arch.cmake" -nt "$brm_build/CMakeCache.txt" ]; then
       cmake -S "$brm_root" -B "$brm_build" -DCMAKE_TOOLCHAIN_FILE="$brm_root/cmake/mingw-$brm_arch.cmake" \
-        -DBRM_PCRE="$brm_root/deps/pcre-$brm_arch" \
+        -DBRM_PCRE="$brm_root/deps/pcre-$brm_arch" -DBRM_WERROR="${BRM_WERROR:-OFF}" \
         -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null || exit 1
     fi
     # Keep going past a broken target so the tests that can run still do (the others then fail).
