@@ -627,9 +627,10 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             ScriptLine* other = line->relatedLine;
             bool hasElse = other && other->action == LineAction::Else && other->attribute == line;
             if (truth && line->nextLine->action == LineAction::Return) {
-                // `if cond` + `return x`: the Return ends this run whatever level runs it, so it runs here.
-                next = line->nextLine;
-                break;
+                // `if cond` + `return x`: the Return ends this run whatever level runs it, so it runs here,
+                // also when this If is itself the one line of a loop's or another If's body.
+                line = line->nextLine;
+                continue;
             }
             if (truth) {
                 st = ExecUntil(line->nextLine, ExecMode::OneLine, ret, &jump);
