@@ -3,6 +3,7 @@
 #include "objects/MapIndex.h"
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <windows.h>
@@ -54,6 +55,7 @@ inline bool Leans(const MapEntry* e) {
 }  // namespace
 
 MapIndex::~MapIndex() {
+    free(m_sequence);
     free(m_slots);
     free(m_pending);
 }
@@ -277,11 +279,124 @@ void MapIndex::Remove(MapEntry* e) {
     TreeUnlink(e);
 }
 
+void MapIndex::Invalidate() {
+    m_cursor = nullptr;
+    if (m_sequence) {
+        free(m_sequence);
+        m_sequence = nullptr;
+    }
+}
+
+namespace {
+
+// Sorting new keys: each key is represented by 64 bits of its order (an Integer or an address with its sign
+// bit turned, or four code units of a text), so that the sort moves and compares small records instead of
+// reaching each entry for every comparison; texts that share those four units are then sorted by the next
+// four, and so on.
+struct SortItem {
+    uint64_t prefix;
+    MapEntry* entry;
+};
+
+constexpr uint32_t kRadixMin = 2048;      // fewer items sort faster by comparison
+constexpr uint32_t kPrefixLevels = 64;    // deeper runs of shared text sort by whole comparison
+
+uint64_t TextPrefix(const MapEntry* e, uint32_t depth, bool fold) {
+    uint64_t p = 0;
+    const Char* t = e->Text();
+    for (uint32_t k = 0; k < 4; ++k) {
+        uint32_t i = depth + k;
+        Char c = i < e->length ? t[i] : 0;
+        if (fold) c = FoldAZ(c);
+        p = (p << 16) | c;
+    }
+    return p;
+}
+
+// Least significant digit first, 16 bits a pass; a pass whose digit is the same in every item is skipped.
+void RadixSort(SortItem* items, SortItem* temp, uint32_t n, uint32_t* counts) {
+    SortItem* from = items;
+    SortItem* to = temp;
+    for (int shift = 0; shift < 64; shift += 16) {
+        memset(counts, 0, 65536 * sizeof(uint32_t));
+        for (uint32_t i = 0; i < n; ++i) ++counts[(from[i].prefix >> shift) & 0xFFFF];
+        if (counts[(from[0].prefix >> shift) & 0xFFFF] == n) continue;
+        uint32_t sum = 0;
+        for (uint32_t d = 0; d < 65536; ++d) {
+            uint32_t c = counts[d];
+            counts[d] = sum;
+            sum += c;
+        }
+        for (uint32_t i = 0; i < n; ++i) to[counts[(from[i].prefix >> shift) & 0xFFFF]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items) memcpy(items, from, static_cast<size_t>(n) * sizeof(SortItem));
+}
+
+void SortByPrefix(SortItem* items, SortItem* temp, uint32_t n, uint32_t* counts) {
+    if (n >= kRadixMin && temp && counts) RadixSort(items, temp, n, counts);
+    else std::sort(items, items + n, [](const SortItem& a, const SortItem& b) { return a.prefix < b.prefix; });
+}
+
+// Sorts texts from the unit at `depth` on; runs that share those four units are sorted by the next four
+// (a run ends with its keys' four units all present, as distinct keys cannot end there together).
+template <class Compare>
+void SortTexts(SortItem* part, uint32_t n, uint32_t depth, bool fold, SortItem* temp, uint32_t* counts, const Compare& byEntry) {
+    if (n < 2) return;
+    if (depth / 4 >= kPrefixLevels) {
+        std::sort(part, part + n, byEntry);
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i) part[i].prefix = TextPrefix(part[i].entry, depth, fold);
+    SortByPrefix(part, temp, n, counts);
+    for (uint32_t i = 0; i < n;) {
+        uint32_t j = i + 1;
+        while (j < n && part[j].prefix == part[i].prefix) ++j;
+        if (j - i > 1 && (part[i].prefix & 0xFFFF)) SortTexts(part + i, j - i, depth + 4, fold, temp, counts, byEntry);
+        i = j;
+    }
+}
+
+}  // namespace
+
+void MapIndex::SortPending() {
+    auto compare = [this](const MapEntry* a, const MapEntry* b) { return Compare(a, b) < 0; };
+    uint32_t n = m_pendingCount;
+    auto* items = n >= 64 ? static_cast<SortItem*>(malloc(static_cast<size_t>(n) * sizeof(SortItem))) : nullptr;
+    if (!items) {
+        std::sort(m_pending, m_pending + n, compare);
+        return;
+    }
+    // Best effort: without these the sort compares instead of counting.
+    auto* temp = n >= kRadixMin ? static_cast<SortItem*>(malloc(static_cast<size_t>(n) * sizeof(SortItem))) : nullptr;
+    auto* counts = temp ? static_cast<uint32_t*>(malloc(65536 * sizeof(uint32_t))) : nullptr;
+    // Regions first: the kinds' order is the regions' order.
+    uint32_t firstOf[4] = {0, 0, 0, n};
+    uint32_t k = 0;
+    for (int kind = 0; kind < 3; ++kind) {
+        firstOf[kind] = k;
+        for (uint32_t i = 0; i < n; ++i)
+            if (static_cast<int>(m_pending[i]->kind) == kind) items[k++].entry = m_pending[i];
+    }
+    const uint64_t sign = 1ull << 63;
+    for (uint32_t i = firstOf[0]; i < firstOf[1]; ++i) items[i].prefix = static_cast<uint64_t>(items[i].entry->keyInt) ^ sign;
+    for (uint32_t i = firstOf[1]; i < firstOf[2]; ++i)
+        items[i].prefix = static_cast<uint64_t>(static_cast<int64_t>(reinterpret_cast<intptr_t>(items[i].entry->keyObject))) ^ sign;
+    SortByPrefix(items + firstOf[0], temp, firstOf[1] - firstOf[0], counts);
+    SortByPrefix(items + firstOf[1], temp, firstOf[2] - firstOf[1], counts);
+    auto byEntry = [this](const SortItem& a, const SortItem& b) { return Compare(a.entry, b.entry) < 0; };
+    SortTexts(items + firstOf[2], n - firstOf[2], 0, m_order == MapTextOrder::FoldAZ, temp, counts, byEntry);
+    for (uint32_t i = 0; i < n; ++i) m_pending[i] = items[i].entry;
+    free(counts);
+    free(temp);
+    free(items);
+}
+
 void MapIndex::Flush() {
     if (!m_pendingCount) return;
-    m_cursor = nullptr;
+    Invalidate();
     uint32_t pending = m_pendingCount;
-    std::sort(m_pending, m_pending + pending, [this](const MapEntry* a, const MapEntry* b) { return Compare(a, b) < 0; });
+    SortPending();
     for (uint32_t i = 0; i < pending; ++i) m_pending[i]->pendingAt = MapEntry::kNotPending;
     m_pendingCount = 0;
     uint32_t tree = SizeOf(m_root);
@@ -299,7 +414,7 @@ void MapIndex::Flush() {
             }
             m_root = Build(all, static_cast<uint32_t>(total), nullptr);
             m_treeHigh = static_cast<uint32_t>(total);
-            free(all);
+            m_sequence = all;  // enumeration reads it until the tree changes
             return;
         }
     }
@@ -307,7 +422,7 @@ void MapIndex::Flush() {
 }
 
 void MapIndex::TreeInsert(MapEntry* e) {
-    m_cursor = nullptr;
+    Invalidate();
     e->left = e->right = nullptr;
     e->size = 1;
     if (!m_root) {
@@ -346,7 +461,7 @@ void MapIndex::Replace(MapEntry* old, MapEntry* with) {
 }
 
 void MapIndex::TreeUnlink(MapEntry* e) {
-    m_cursor = nullptr;
+    Invalidate();
     if (!e->left || !e->right) {
         Replace(e, e->left ? e->left : e->right);
         for (MapEntry* x = e->parent; x; x = x->parent) --x->size;
@@ -395,7 +510,7 @@ MapEntry* MapIndex::RebuildSubtree(MapEntry* top) {
     uint32_t n = top->size;
     auto* all = static_cast<MapEntry**>(malloc(static_cast<size_t>(n) * sizeof(MapEntry*)));
     if (!all) return nullptr;
-    m_cursor = nullptr;
+    Invalidate();
     MapEntry* parent = top->parent;
     bool wasLeft = parent && parent->left == top;
     Flatten(top, all);
@@ -410,6 +525,11 @@ MapEntry* MapIndex::RebuildSubtree(MapEntry* top) {
 MapEntry* MapIndex::At(uint32_t position) {
     Flush();
     if (position >= SizeOf(m_root)) return nullptr;
+    if (m_sequence) {
+        // Entries lie in memory in the order they were added, not in this order: fetch ahead.
+        if (position + 8 < m_root->size) __builtin_prefetch(m_sequence[position + 8]);
+        return m_sequence[position];
+    }
     if (m_cursor && position == m_cursorAt) return m_cursor;
     if (m_cursor && position == m_cursorAt + 1) {
         m_cursor = Successor(m_cursor);
@@ -451,7 +571,7 @@ bool MapIndex::AddSorted(MapEntry** entries, uint32_t count) {
     m_root = Build(entries, count, nullptr);
     m_treeHigh = count;
     m_count = count;
-    m_cursor = nullptr;
+    Invalidate();
     return true;
 }
 

@@ -94,6 +94,8 @@ private:
     void HashRemove(MapEntry* e);
 
     void Flush();
+    void SortPending();
+    void Invalidate();
     void TreeInsert(MapEntry* e);
     void TreeUnlink(MapEntry* e);
     void Replace(MapEntry* old, MapEntry* with);
@@ -114,6 +116,7 @@ private:
     uint32_t m_pendingCapacity = 0;
     MapEntry* m_cursor = nullptr;  // the entry At last returned, while the tree has not changed since
     uint32_t m_cursorAt = 0;
+    MapEntry** m_sequence = nullptr;  // every entry in order, kept from a rebuild until the tree changes
     MapTextOrder m_order = MapTextOrder::Ordinal;
 };
 
