@@ -125,10 +125,10 @@ Status Map::Insert(MapKey& key, const ValueToken& value) {
     uint32_t capacity = m_capacity;
     if (Count() == capacity) capacity = capacity ? capacity * 2 : kFirstCapacity;
     if (!m_index.Reserve(1)) return OutOfMemory();
-    MapEntry* e = MapIndex::NewEntry(key);
+    MapEntry* e = m_index.NewEntry(key);
     if (!e) return OutOfMemory();
     if (!e->value.Store(value)) {
-        MapIndex::FreeEntry(e);
+        m_index.FreeEntry(e);
         return OutOfMemory();
     }
     if (key.kind == MapKeyKind::Object) key.object->AddRef();
@@ -166,9 +166,9 @@ Status Map::CopyEntries(Map& from) {
         key.text = source->Text();
         key.length = source->length;
         key.hash = source->hash;
-        MapEntry* e = MapIndex::NewEntry(key);
+        MapEntry* e = m_index.NewEntry(key);
         if (e && !e->value.CopyFrom(source->value)) {
-            MapIndex::FreeEntry(e);
+            m_index.FreeEntry(e);
             e = nullptr;
         }
         if (!e) break;
@@ -185,11 +185,17 @@ Status Map::CopyEntries(Map& from) {
 void Map::ReleaseEntry(MapEntry* e) {
     e->value.Drop();
     if (e->kind == MapKeyKind::Object) e->keyObject->Release();
-    MapIndex::FreeEntry(e);
+    m_index.FreeEntry(e);
 }
 
 void Map::Clear() {
-    // Last entry first; each entry leaves the map before its key and value are released.
+    // Releasing texts and numbers runs no script code: such a map lets go of everything at once.
+    if (m_index.AllPlain()) {
+        m_index.DropAllPlain();
+        return;
+    }
+    // Last entry first; each entry leaves the map before its key and value are released (a __Delete may
+    // look at the map).
     while (MapEntry* e = m_index.Last()) {
         m_index.Remove(e);
         ReleaseEntry(e);

@@ -35,7 +35,7 @@ private:
     static void Normalise(const ValueToken& token, MapKey& key, Char* buffer);
     Status Insert(MapKey& key, const ValueToken& value);
     void Clear();
-    static void ReleaseEntry(MapEntry* e);
+    void ReleaseEntry(MapEntry* e);
     // Fills an empty map with copies of another's entries. Raises when out of memory (nothing copied).
     Status CopyEntries(Map& from);
 

@@ -55,6 +55,7 @@ inline bool Leans(const MapEntry* e) {
 }  // namespace
 
 MapIndex::~MapIndex() {
+    ReleasePool();
     free(m_sequence);
     free(m_slots);
     free(m_pending);
@@ -122,11 +123,38 @@ int MapIndex::Compare(const MapEntry* a, const MapEntry* b) const {
     return CompareKey(key, b);
 }
 
+namespace {
+constexpr size_t kChunkBytes = 65536;
+}  // namespace
+
 MapEntry* MapIndex::NewEntry(const MapKey& key) {
     size_t bytes = sizeof(MapEntry);
     if (key.kind == MapKeyKind::String) bytes += (static_cast<size_t>(key.length) + 1) * sizeof(Char);
-    auto* e = static_cast<MapEntry*>(malloc(bytes));
-    if (!e) return nullptr;
+    bytes = (bytes + 7) & ~static_cast<size_t>(7);
+    size_t sizeClass = bytes / 8;
+    MapEntry* e;
+    if (sizeClass > kPoolClasses) {
+        e = static_cast<MapEntry*>(malloc(bytes));
+        if (!e) return nullptr;
+        sizeClass = 0;
+    } else if (m_free[sizeClass]) {
+        void* block = m_free[sizeClass];
+        m_free[sizeClass] = *static_cast<void**>(block);
+        e = static_cast<MapEntry*>(block);
+    } else {
+        if (static_cast<size_t>(m_bumpEnd - m_bump) < bytes) {
+            // The rest of the old block is left unused: at most one largest entry's worth.
+            auto* chunk = static_cast<char*>(malloc(kChunkBytes));
+            if (!chunk) return nullptr;
+            *reinterpret_cast<void**>(chunk) = m_chunks;
+            m_chunks = chunk;
+            m_bump = chunk + 8;
+            m_bumpEnd = chunk + kChunkBytes;
+        }
+        e = reinterpret_cast<MapEntry*>(m_bump);
+        m_bump += bytes;
+    }
+    ++m_live;
     e->value.SetMissing();
     e->keyInt = 0;
     if (key.kind == MapKeyKind::Integer) e->keyInt = key.integer;
@@ -137,6 +165,7 @@ MapEntry* MapIndex::NewEntry(const MapKey& key) {
     e->pendingAt = MapEntry::kNotPending;
     e->length = 0;
     e->kind = key.kind;
+    e->sizeClass = static_cast<uint8_t>(sizeClass);
     if (key.kind == MapKeyKind::String) {
         e->length = key.length;
         wmemcpy(e->Text(), key.text, key.length);
@@ -145,7 +174,65 @@ MapEntry* MapIndex::NewEntry(const MapKey& key) {
     return e;
 }
 
-void MapIndex::FreeEntry(MapEntry* e) { free(e); }
+void MapIndex::FreeEntry(MapEntry* e) {
+    if (!e->sizeClass) free(e);
+    else {
+        *reinterpret_cast<void**>(e) = m_free[e->sizeClass];
+        m_free[e->sizeClass] = e;
+    }
+    // Only when no entry is left anywhere (a key or value being released may still hold one that has left
+    // the index) can the blocks go.
+    if (!--m_live) ReleasePool();
+}
+
+bool MapIndex::AllPlain() const {
+    if (m_live != m_count) return false;
+    auto plain = [](const MapEntry* e) { return e->kind != MapKeyKind::Object && e->value.kind != PropKind::Object; };
+    for (uint32_t i = 0; i < m_pendingCount; ++i)
+        if (!plain(m_pending[i])) return false;
+    if (!m_root) return true;
+    for (MapEntry* x = Leftmost(m_root); x; x = Successor(x))
+        if (!plain(x)) return false;
+    return true;
+}
+
+void MapIndex::DropAllPlain() {
+    auto drop = [](MapEntry* e) {
+        e->value.Drop();
+        if (!e->sizeClass) free(e);  // pool blocks go all together below
+    };
+    for (uint32_t i = 0; i < m_pendingCount; ++i) drop(m_pending[i]);
+    // Children before their parent, detaching each from it, so that the walk never reads a freed entry.
+    for (MapEntry* x = m_root; x;) {
+        if (x->left) x = x->left;
+        else if (x->right) x = x->right;
+        else {
+            MapEntry* p = x->parent;
+            if (p) (p->left == x ? p->left : p->right) = nullptr;
+            drop(x);
+            x = p;
+        }
+    }
+    Invalidate();
+    m_root = nullptr;
+    m_treeHigh = 0;
+    m_pendingCount = 0;
+    if (m_slots) memset(m_slots, 0, static_cast<size_t>(m_slotCount) * sizeof(Slot));
+    m_hashed = 0;
+    m_count = 0;
+    m_live = 0;
+    ReleasePool();
+}
+
+void MapIndex::ReleasePool() {
+    while (m_chunks) {
+        void* next = *static_cast<void**>(m_chunks);
+        free(m_chunks);
+        m_chunks = next;
+    }
+    m_bump = m_bumpEnd = nullptr;
+    for (auto& head : m_free) head = nullptr;
+}
 
 MapEntry* MapIndex::Find(MapKey& key) {
     if (!Hashed(key.kind)) return TreeFind(key);
@@ -299,7 +386,7 @@ struct SortItem {
 };
 
 constexpr uint32_t kRadixMin = 2048;      // fewer items sort faster by comparison
-constexpr uint32_t kPrefixLevels = 64;    // deeper runs of shared text sort by whole comparison
+constexpr uint32_t kPrefixLevels = 64;    // runs still tied after this many rounds sort by whole comparison
 
 uint64_t TextPrefix(const MapEntry* e, uint32_t depth, bool fold) {
     uint64_t p = 0;
@@ -338,21 +425,44 @@ void SortByPrefix(SortItem* items, SortItem* temp, uint32_t n, uint32_t* counts)
     else std::sort(items, items + n, [](const SortItem& a, const SortItem& b) { return a.prefix < b.prefix; });
 }
 
-// Sorts texts from the unit at `depth` on; runs that share those four units are sorted by the next four
-// (a run ends with its keys' four units all present, as distinct keys cannot end there together).
+// How many units from `depth` on all texts of a run share (the run holds distinct texts, at least two).
+uint32_t SharedUnits(const SortItem* part, uint32_t n, uint32_t depth, bool fold) {
+    const MapEntry* first = part[0].entry;
+    uint32_t shared = first->length > depth ? first->length - depth : 0;
+    const Char* a = first->Text() + depth;
+    for (uint32_t i = 1; i < n && shared; ++i) {
+        const MapEntry* e = part[i].entry;
+        uint32_t limit = e->length > depth ? std::min(shared, e->length - depth) : 0;
+        const Char* b = e->Text() + depth;
+        uint32_t k = 0;
+        if (fold) {
+            while (k < limit && FoldAZ(a[k]) == FoldAZ(b[k])) ++k;
+        } else {
+            while (k < limit && a[k] == b[k]) ++k;
+        }
+        shared = k;
+    }
+    return shared;
+}
+
+// Sorts texts from the unit at `depth` on, past the units they all share; runs that share the next four
+// units are sorted by the units after them (a run ends with its keys' four units all present, as distinct
+// keys cannot end there together).
 template <class Compare>
-void SortTexts(SortItem* part, uint32_t n, uint32_t depth, bool fold, SortItem* temp, uint32_t* counts, const Compare& byEntry) {
+void SortTexts(SortItem* part, uint32_t n, uint32_t depth, uint32_t level, bool fold, SortItem* temp, uint32_t* counts,
+               const Compare& byEntry) {
     if (n < 2) return;
-    if (depth / 4 >= kPrefixLevels) {
+    if (level >= kPrefixLevels) {
         std::sort(part, part + n, byEntry);
         return;
     }
+    depth += SharedUnits(part, n, depth, fold);
     for (uint32_t i = 0; i < n; ++i) part[i].prefix = TextPrefix(part[i].entry, depth, fold);
     SortByPrefix(part, temp, n, counts);
     for (uint32_t i = 0; i < n;) {
         uint32_t j = i + 1;
         while (j < n && part[j].prefix == part[i].prefix) ++j;
-        if (j - i > 1 && (part[i].prefix & 0xFFFF)) SortTexts(part + i, j - i, depth + 4, fold, temp, counts, byEntry);
+        if (j - i > 1 && (part[i].prefix & 0xFFFF)) SortTexts(part + i, j - i, depth + 4, level + 1, fold, temp, counts, byEntry);
         i = j;
     }
 }
@@ -385,7 +495,7 @@ void MapIndex::SortPending() {
     SortByPrefix(items + firstOf[0], temp, firstOf[1] - firstOf[0], counts);
     SortByPrefix(items + firstOf[1], temp, firstOf[2] - firstOf[1], counts);
     auto byEntry = [this](const SortItem& a, const SortItem& b) { return Compare(a.entry, b.entry) < 0; };
-    SortTexts(items + firstOf[2], n - firstOf[2], 0, m_order == MapTextOrder::FoldAZ, temp, counts, byEntry);
+    SortTexts(items + firstOf[2], n - firstOf[2], 0, 0, m_order == MapTextOrder::FoldAZ, temp, counts, byEntry);
     for (uint32_t i = 0; i < n; ++i) m_pending[i] = items[i].entry;
     free(counts);
     free(temp);

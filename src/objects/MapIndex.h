@@ -32,6 +32,7 @@ struct MapEntry {
     uint32_t pendingAt;  // position in the pending list, or kNotPending
     uint32_t length;     // a String key's length
     MapKeyKind kind;
+    uint8_t sizeClass;   // the pool's size class of the block, 0 for a block of its own from the heap
 
     static constexpr uint32_t kNotPending = 0xFFFFFFFFu;
     Char* Text() { return reinterpret_cast<Char*>(this + 1); }
@@ -61,9 +62,11 @@ public:
 
     MapEntry* Find(MapKey& key);
     // A fresh entry for a key that Find looked for (value Missing, text copied, an object key not yet
-    // referenced), or null when out of memory. It belongs to no index until Add.
-    static MapEntry* NewEntry(const MapKey& key);
-    static void FreeEntry(MapEntry* e);
+    // referenced), or null when out of memory. It belongs to no index until Add. Entries come from the
+    // index's own pool: blocks of many entries, each freed entry reused for one of its size, all given back
+    // when the last entry is freed (or with the index).
+    MapEntry* NewEntry(const MapKey& key);
+    void FreeEntry(MapEntry* e);
     // Makes room so that Add of `extra` more entries cannot fail. False when out of memory.
     bool Reserve(uint32_t extra);
     // Adds an entry whose key is absent (room reserved first).
@@ -76,6 +79,11 @@ public:
     MapEntry* Last();
     // Adds entries that are already in enumeration order, to an empty index. False when out of memory.
     bool AddSorted(MapEntry** entries, uint32_t count);
+    // Whether every entry's release runs no script code: no object keys or values, and no entry held
+    // outside the index (one being released at the moment).
+    bool AllPlain() const;
+    // Frees every entry with its value at once, when AllPlain. The hash table keeps its room.
+    void DropAllPlain();
     // Shrinks or grows the hash table for `capacity` entries (at least the count). False when out of memory.
     bool Resize(uint32_t capacity);
 
@@ -104,6 +112,14 @@ private:
     static MapEntry* Build(MapEntry** entries, uint32_t count, MapEntry* parent);
     static uint32_t Flatten(MapEntry* top, MapEntry** out);
     MapEntry* TreeFind(const MapKey& key) const;
+
+    static constexpr uint32_t kPoolClasses = 64;  // entries up to 64 * 8 bytes come from the pool
+    void* m_chunks = nullptr;                     // the pool's blocks, linked through their first word
+    char* m_bump = nullptr;                       // free space at the end of the newest block
+    char* m_bumpEnd = nullptr;
+    void* m_free[kPoolClasses + 1] = {};          // freed entries by size class, linked through their first word
+    uint32_t m_live = 0;                          // entries made and not yet freed
+    void ReleasePool();
 
     Slot* m_slots = nullptr;
     uint32_t m_slotCount = 0;  // a power of two, or 0

@@ -54,7 +54,7 @@ public:
     ~Harness() {
         while (MapEntry* e = m_index.Last()) {
             m_index.Remove(e);
-            MapIndex::FreeEntry(e);
+            m_index.FreeEntry(e);
         }
     }
 
@@ -90,7 +90,7 @@ public:
             return;
         }
         ASSERT_TRUE(m_index.Reserve(1));
-        MapEntry* e = MapIndex::NewEntry(k);
+        MapEntry* e = m_index.NewEntry(k);
         ASSERT_NE(e, nullptr);
         m_index.Add(e);
         m_ref.emplace(r, e);
@@ -104,7 +104,7 @@ public:
         MapEntry* e = m_index.Find(k);
         ASSERT_EQ(e, it->second);
         m_index.Remove(e);
-        MapIndex::FreeEntry(e);
+        m_index.FreeEntry(e);
         m_ref.erase(it);
     }
 
