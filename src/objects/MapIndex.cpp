@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <new>
 #include <windows.h>
 #include "base/SortedTable.h"
 
@@ -23,6 +22,16 @@ inline uint32_t Mix64(uint64_t x) {
     x ^= x >> 33;
     return static_cast<uint32_t>(x);
 }
+
+// Keys that come from outside (a file read into a map) could be chosen to fall into one run of slots; a
+// seed drawn once per process makes such a choice guesswork. Enumeration order never depends on it.
+uint64_t MakeHashSeed() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<uint64_t>(counter.QuadPart) * 0x9E3779B97F4A7C15ull ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&counter));
+}
+const uint64_t s_hashSeed = MakeHashSeed();
 
 inline Char FoldAZ(Char c) { return c >= L'A' && c <= L'Z' ? static_cast<Char>(c + 32) : c; }
 
@@ -63,11 +72,11 @@ MapIndex::~MapIndex() {
 
 uint32_t MapIndex::HashOf(const MapKey& key) const {
     switch (key.kind) {
-    case MapKeyKind::Integer: return Mix64(static_cast<uint64_t>(key.integer));
-    case MapKeyKind::Object: return Mix64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key.object)) ^ 0x9E3779B97F4A7C15ull);
+    case MapKeyKind::Integer: return Mix64(static_cast<uint64_t>(key.integer) ^ s_hashSeed);
+    case MapKeyKind::Object: return Mix64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key.object)) ^ ~s_hashSeed);
     default: break;
     }
-    uint32_t h = 2166136261u;
+    uint32_t h = 2166136261u ^ static_cast<uint32_t>(s_hashSeed >> 32);
     if (m_order == MapTextOrder::FoldAZ) {
         for (uint32_t i = 0; i < key.length; ++i) h = (h ^ FoldAZ(key.text[i])) * 16777619u;
     } else {
@@ -273,11 +282,13 @@ bool MapIndex::RehashTo(uint32_t slotCount) {
 }
 
 namespace {
-// Slots for n hashed entries, at most half full; 0 when too many to address.
+// Slots for n hashed entries, at most half full; 0 past 2^30 slots (half a billion entries, far beyond what
+// the entries themselves could take from memory), so that an absurd Capacity fails the same on every build.
+constexpr uint64_t kMostSlots = 1ull << 30;
 uint32_t SlotsFor(uint64_t n) {
     uint64_t slots = 8;
     while (slots < n * 2) slots *= 2;
-    return slots > 0x80000000ull ? 0 : static_cast<uint32_t>(slots);
+    return slots > kMostSlots ? 0 : static_cast<uint32_t>(slots);
 }
 }  // namespace
 
