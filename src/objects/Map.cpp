@@ -189,6 +189,7 @@ void Map::ReleaseEntry(MapEntry* e) {
 }
 
 void Map::Clear() {
+    if (!Count()) return;
     // Releasing texts and numbers runs no script code: such a map lets go of everything at once.
     if (m_index.AllPlain()) {
         m_index.DropAllPlain();

@@ -226,7 +226,7 @@ void MapIndex::DropAllPlain() {
     m_root = nullptr;
     m_treeHigh = 0;
     m_pendingCount = 0;
-    if (m_slots) memset(m_slots, 0, static_cast<size_t>(m_slotCount) * sizeof(Slot));
+    if (m_hashed) memset(m_slots, 0, static_cast<size_t>(m_slotCount) * sizeof(Slot));
     m_hashed = 0;
     m_count = 0;
     m_live = 0;
