@@ -64,6 +64,9 @@ inline bool Leans(const MapEntry* e) {
 }  // namespace
 
 MapIndex::~MapIndex() {
+    for (uint32_t i = 0; i < m_leftCount; ++i)
+        if (m_left[i]->state == MapEntry::kLeftAndFreed && !m_left[i]->sizeClass) free(m_left[i]);
+    free(m_left);
     ReleasePool();
     free(m_sequence);
     free(m_slots);
@@ -175,6 +178,7 @@ MapEntry* MapIndex::NewEntry(const MapKey& key) {
     e->length = 0;
     e->kind = key.kind;
     e->sizeClass = static_cast<uint8_t>(sizeClass);
+    e->state = MapEntry::kPlaced;
     if (key.kind == MapKeyKind::String) {
         e->length = key.length;
         wmemcpy(e->Text(), key.text, key.length);
@@ -184,6 +188,15 @@ MapEntry* MapIndex::NewEntry(const MapKey& key) {
 }
 
 void MapIndex::FreeEntry(MapEntry* e) {
+    // Still a node of the tree: freed when it leaves the tree.
+    if (e->state == MapEntry::kLeft) {
+        e->state = MapEntry::kLeftAndFreed;
+        return;
+    }
+    FreeBlock(e);
+}
+
+void MapIndex::FreeBlock(MapEntry* e) {
     if (!e->sizeClass) free(e);
     else {
         *reinterpret_cast<void**>(e) = m_free[e->sizeClass];
@@ -194,7 +207,8 @@ void MapIndex::FreeEntry(MapEntry* e) {
     if (!--m_live) ReleasePool();
 }
 
-bool MapIndex::AllPlain() const {
+bool MapIndex::AllPlain() {
+    Flush();
     if (m_live != m_count) return false;
     auto plain = [](const MapEntry* e) { return e->kind != MapKeyKind::Object && e->value.kind != PropKind::Object; };
     for (uint32_t i = 0; i < m_pendingCount; ++i)
@@ -374,7 +388,54 @@ void MapIndex::Remove(MapEntry* e) {
         e->pendingAt = MapEntry::kNotPending;
         return;
     }
-    TreeUnlink(e);
+    if (Hashed(e->kind) && m_leftCount == m_leftCapacity) {
+        uint32_t capacity = m_leftCapacity ? m_leftCapacity * 2 : 16;
+        auto* list = capacity > m_leftCapacity ? static_cast<MapEntry**>(realloc(m_left, static_cast<size_t>(capacity) * sizeof(MapEntry*))) : nullptr;
+        if (list) {
+            m_left = list;
+            m_leftCapacity = capacity;
+        }
+    }
+    // A key found by the tree (one compared by the locale) cannot wait there: the tree must not find it.
+    if (!Hashed(e->kind) || m_leftCount == m_leftCapacity) {
+        TreeUnlink(e);
+        return;
+    }
+    e->state = MapEntry::kLeft;
+    m_left[m_leftCount++] = e;
+    if (!m_count) Purge();
+}
+
+void MapIndex::Purge() {
+    if (!m_leftCount) return;
+    Invalidate();
+    uint32_t tree = SizeOf(m_root);
+    bool rebuilt = false;
+    // Many removed: build the tree again from the entries that stay, linear in its size.
+    if (m_leftCount >= tree / 8) {
+        auto* all = static_cast<MapEntry**>(malloc(static_cast<size_t>(tree) * sizeof(MapEntry*)));
+        if (all) {
+            Flatten(m_root, all);
+            uint32_t kept = 0;
+            for (uint32_t i = 0; i < tree; ++i)
+                if (all[i]->state == MapEntry::kPlaced) all[kept++] = all[i];
+            m_root = Build(all, kept, nullptr);
+            m_treeHigh = kept;
+            free(all);
+            rebuilt = true;
+        }
+    }
+    uint32_t count = m_leftCount;
+    m_leftCount = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        MapEntry* e = m_left[i];
+        if (!rebuilt) TreeUnlink(e);
+        e->left = e->right = e->parent = nullptr;
+        e->size = 0;
+        // An entry whose key or value is still being released is freed by FreeEntry as usual.
+        if (e->state == MapEntry::kLeftAndFreed) FreeBlock(e);
+        else e->state = MapEntry::kPlaced;
+    }
 }
 
 void MapIndex::Invalidate() {
@@ -514,6 +575,7 @@ void MapIndex::SortPending() {
 }
 
 void MapIndex::Flush() {
+    Purge();
     if (!m_pendingCount) return;
     Invalidate();
     uint32_t pending = m_pendingCount;

@@ -3,7 +3,9 @@
 // when a part leans) keeps every entry in enumeration order: Integer keys ascending, then object keys by
 // address, then String keys by the map's comparison, and finds the entry at any position in logarithmic
 // time. New keys wait unsorted in a pending list until an order is needed, then are sorted together and
-// merged in, so that filling a map costs one sort, not one tree descent per key.
+// merged in, so that filling a map costs one sort, not one tree descent per key. Likewise a removed key
+// leaves the hash table at once but its entry stays in the tree, marked, until an order is needed: many
+// removals then rebuild the tree once.
 // Keys compared by the system locale cannot be hashed consistently with that comparison: in such a map
 // String keys skip the hash table and are looked up through the tree.
 #pragma once
@@ -33,8 +35,10 @@ struct MapEntry {
     uint32_t length;     // a String key's length
     MapKeyKind kind;
     uint8_t sizeClass;   // the pool's size class of the block, 0 for a block of its own from the heap
+    uint8_t state;       // kPlaced, or a removed entry still in the tree (kLeft, kLeftAndFreed)
 
     static constexpr uint32_t kNotPending = 0xFFFFFFFFu;
+    static constexpr uint8_t kPlaced = 0, kLeft = 1, kLeftAndFreed = 2;
     Char* Text() { return reinterpret_cast<Char*>(this + 1); }
     const Char* Text() const { return reinterpret_cast<const Char*>(this + 1); }
 };
@@ -81,7 +85,7 @@ public:
     bool AddSorted(MapEntry** entries, uint32_t count);
     // Whether every entry's release runs no script code: no object keys or values, and no entry held
     // outside the index (one being released at the moment).
-    bool AllPlain() const;
+    bool AllPlain();
     // Frees every entry with its value at once, when AllPlain. The hash table keeps its room.
     void DropAllPlain();
     // Shrinks or grows the hash table for `capacity` entries (at least the count). False when out of memory.
@@ -102,6 +106,8 @@ private:
     void HashRemove(MapEntry* e);
 
     void Flush();
+    void Purge();
+    void FreeBlock(MapEntry* e);
     void SortPending();
     void Invalidate();
     void TreeInsert(MapEntry* e);
@@ -127,6 +133,9 @@ private:
     uint32_t m_count = 0;      // all entries
     MapEntry* m_root = nullptr;
     uint32_t m_treeHigh = 0;   // the tree's largest size since it was last rebuilt whole
+    MapEntry** m_left = nullptr;  // removed entries still in the tree
+    uint32_t m_leftCount = 0;
+    uint32_t m_leftCapacity = 0;
     MapEntry** m_pending = nullptr;
     uint32_t m_pendingCount = 0;
     uint32_t m_pendingCapacity = 0;

@@ -104,8 +104,12 @@ public:
         MapEntry* e = m_index.Find(k);
         ASSERT_EQ(e, it->second);
         m_index.Remove(e);
-        m_index.FreeEntry(e);
         m_ref.erase(it);
+        // Sometimes the order is needed while the removed entry is still held (its value being released).
+        if (m_rng() % 5 == 0) {
+            ASSERT_EQ(m_index.At(0), m_ref.empty() ? nullptr : m_ref.begin()->second);
+        }
+        m_index.FreeEntry(e);
     }
 
     void CheckAll() {
