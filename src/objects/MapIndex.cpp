@@ -208,7 +208,7 @@ void MapIndex::FreeBlock(MapEntry* e) {
 }
 
 bool MapIndex::AllPlain() {
-    Flush();
+    Purge();  // new keys need no sorting to be let go
     if (m_live != m_count) return false;
     auto plain = [](const MapEntry* e) { return e->kind != MapKeyKind::Object && e->value.kind != PropKind::Object; };
     for (uint32_t i = 0; i < m_pendingCount; ++i)
