@@ -51,6 +51,7 @@ set(BRM_SOURCES
   src/objects/ErrorObjects.cpp
   src/objects/Func.cpp
   src/objects/Map.cpp
+  src/objects/MapIndex.cpp
   src/objects/MdFunc.cpp
   src/objects/NativeFunc.cpp
   src/objects/Object.cpp

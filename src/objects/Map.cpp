@@ -33,13 +33,16 @@ const ObjectMemberDef kMapMembers[] = {
 
 constexpr uint32_t kFirstCapacity = 4;
 
+MapTextOrder TextOrderOf(uint32_t flags) {
+    if (flags & Map::FlagLocale) return MapTextOrder::Locale;
+    return flags & Map::FlagCaseless ? MapTextOrder::FoldAZ : MapTextOrder::Ordinal;
+}
+
 Status OutOfMemory() { return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory); }
 
 bool IsOmitted(const ValueToken* t) {
     return !t || t->symbol == SymMissing || (t->symbol == SymVariable && t->var->IsUnset());
 }
-
-inline Char FoldedFirst(const Char* text) { return *text; }
 
 Status MapStep(Object* target, uint32_t& position, int mode, Var* first, Var* second, StepResult& step) {
     auto* m = static_cast<Map*>(target);
@@ -47,19 +50,23 @@ Status MapStep(Object* target, uint32_t& position, int mode, Var* first, Var* se
         step = StepResult::End;
         return Status::Ok;
     }
+    MapEntry* e = m->EntryAt(position);
+    if (!e) {
+        step = StepResult::End;
+        return Status::Ok;
+    }
     step = StepResult::Continue;
-    MapEntry& e = m->EntryAt(position);
     if (first) {
-        if (m->IsIntegerEntry(position)) BRM_TRY(first->AssignInteger(e.keyInt));
-        else if (m->IsObjectEntry(position)) {
-            e.keyObject->AddRef();  // the variable takes this reference over
-            BRM_TRY(first->AssignObject(e.keyObject));
+        if (e->kind == MapKeyKind::Integer) BRM_TRY(first->AssignInteger(e->keyInt));
+        else if (e->kind == MapKeyKind::Object) {
+            e->keyObject->AddRef();  // the variable takes this reference over
+            BRM_TRY(first->AssignObject(e->keyObject));
         }
-        else BRM_TRY(first->AssignString(e.keyText));
+        else BRM_TRY(first->AssignString(e->Text(), static_cast<int32_t>(e->length)));
     }
     if (mode >= 2 && second) {
         ValueToken value;
-        e.value.ToToken(value);
+        e->value.ToToken(value);
         BRM_TRY(second->Assign(value));
     }
     return Status::Ok;
@@ -77,150 +84,122 @@ void RegisterMapClass() {
     RegisterNativeClass(ClassId::Map, {kMapMembers, count, []() -> Object* { return Map::Create(); }});
 }
 
-Map::~Map() {
-    Clear();
-    free(m_entries);
-}
+Map::~Map() { Clear(); }
 
-void Map::Normalise(const ValueToken& token, Key& key) {
+void Map::Normalise(const ValueToken& token, MapKey& key, Char* buffer) {
     ValueToken v = token;
     if (v.symbol == SymVariable) token.var->ToToken(v);
+    key.integer = 0;
+    key.object = nullptr;
+    key.text = nullptr;
+    key.length = 0;
+    key.hash = 0;
     switch (v.symbol) {
     case SymInteger:
-        key.kind = Key::Integer;
+        key.kind = MapKeyKind::Integer;
         key.integer = v.valueInt64;
         return;
     case SymObject:
-        key.kind = Key::Object;
+        key.kind = MapKeyKind::Object;
         key.object = v.object;
         return;
     case SymFloat:
-        key.kind = Key::String;
-        FormatFloat(v.valueDouble, key.buffer);
-        key.text = key.buffer;
-        return;
+        key.kind = MapKeyKind::String;
+        FormatFloat(v.valueDouble, buffer);
+        key.text = buffer;
+        break;
     case SymMissing:
-        key.kind = Key::String;
+        key.kind = MapKeyKind::String;
         key.text = L"";
-        return;
+        break;
     default:
-        key.kind = Key::String;
-        key.text = TokenToString(v, key.buffer);
-        return;
-    }
-}
-
-int Map::CompareText(const Char* a, Char aKey, const Char* b, Char bKey) const {
-    if (m_flags & FlagLocale) return lstrcmpiW(a, b);
-    if (m_flags & FlagCaseless) return CompareFoldAZ(a, b);
-    if (aKey != bKey) return aKey < bKey ? -1 : 1;
-    return wcscmp(a, b);
-}
-
-bool Map::Find(const Key& key, uint32_t* at) {
-    uint32_t lo, hi;
-    switch (key.kind) {
-    case Key::Integer: lo = 0; hi = m_intCount; break;
-    case Key::Object: lo = m_intCount; hi = m_nonStringCount; break;
-    default: lo = m_nonStringCount; hi = m_count; break;
-    }
-    Char keyChar = key.kind != Key::String || (m_flags & FlagCaseless) ? 0 : FoldedFirst(key.text);
-    while (lo < hi) {
-        uint32_t mid = lo + (hi - lo) / 2;
-        const MapEntry& e = m_entries[mid];
-        int c;
-        if (key.kind == Key::Integer)
-            c = key.integer < e.keyInt ? -1 : key.integer > e.keyInt ? 1 : 0;
-        else if (key.kind == Key::Object) {
-            auto a = reinterpret_cast<intptr_t>(key.object), b = reinterpret_cast<intptr_t>(e.keyObject);
-            c = a < b ? -1 : a > b ? 1 : 0;
-        } else {
-            c = CompareText(key.text, keyChar, e.keyText, e.keyChar);
-        }
-        if (c == 0) {
-            *at = mid;
-            return true;
-        }
-        if (c < 0) hi = mid;
-        else lo = mid + 1;
-    }
-    *at = lo;
-    return false;
-}
-
-bool Map::Grow(uint32_t capacity) {
-    if (capacity < m_count) capacity = m_count;
-    if (!capacity) {
-        free(m_entries);
-        m_entries = nullptr;
-        m_capacity = 0;
-        return true;
-    }
-    auto* entries = static_cast<MapEntry*>(realloc(m_entries, static_cast<size_t>(capacity) * sizeof(MapEntry)));
-    if (!entries) return false;
-    m_entries = entries;
-    m_capacity = capacity;
-    return true;
-}
-
-Status Map::Insert(const Key& key, uint32_t at, const ValueToken& value) {
-    if (m_count == m_capacity && !Grow(m_capacity ? m_capacity * 2 : kFirstCapacity)) return OutOfMemory();
-    MapEntry e;
-    e.value.SetMissing();
-    e.keyChar = 0;
-    switch (key.kind) {
-    case Key::Integer: e.keyInt = key.integer; break;
-    case Key::Object:
-        e.keyObject = key.object;
-        break;
-    default: {
-        size_t length = wcslen(key.text);
-        e.keyText = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-        if (!e.keyText) return OutOfMemory();
-        wmemcpy(e.keyText, key.text, length + 1);
-        if (!(m_flags & FlagCaseless)) e.keyChar = FoldedFirst(key.text);
+        key.kind = MapKeyKind::String;
+        key.text = TokenToString(v, buffer);
         break;
     }
-    }
-    if (!e.value.Store(value)) {
-        if (key.kind == Key::String) free(e.keyText);
+    // A key ends at its first null character.
+    key.length = static_cast<uint32_t>(wcslen(key.text));
+}
+
+Status Map::Insert(MapKey& key, const ValueToken& value) {
+    uint32_t capacity = m_capacity;
+    if (Count() == capacity) capacity = capacity ? capacity * 2 : kFirstCapacity;
+    if (!m_index.Reserve(1)) return OutOfMemory();
+    MapEntry* e = m_index.NewEntry(key);
+    if (!e) return OutOfMemory();
+    if (!e->value.Store(value)) {
+        m_index.FreeEntry(e);
         return OutOfMemory();
     }
-    if (key.kind == Key::Object) key.object->AddRef();
-    memmove(m_entries + at + 1, m_entries + at, (m_count - at) * sizeof(MapEntry));
-    m_entries[at] = e;
-    ++m_count;
-    if (key.kind == Key::Integer) ++m_intCount;
-    if (key.kind != Key::String) ++m_nonStringCount;
+    if (key.kind == MapKeyKind::Object) key.object->AddRef();
+    m_index.Add(e);
+    m_capacity = capacity;
     return Status::Ok;
 }
 
 Status Map::SetItem(const ValueToken& keyToken, const ValueToken& value) {
-    Key key;
-    Normalise(keyToken, key);
-    uint32_t at;
-    if (!Find(key, &at)) return Insert(key, at, value);
+    Char buffer[kScratchChars];
+    MapKey key;
+    Normalise(keyToken, key, buffer);
+    MapEntry* e = m_index.Find(key);
+    if (!e) return Insert(key, value);
     ValueCell fresh;
     if (!fresh.Store(value)) return OutOfMemory();
-    ValueCell old = m_entries[at].value;
-    m_entries[at].value = fresh;
+    ValueCell old = e->value;
+    e->value = fresh;
     old.Drop();
     return Status::Ok;
 }
 
+Status Map::CopyEntries(Map& from) {
+    uint32_t count = from.Count();
+    if (!count) return Status::Ok;
+    auto* copies = static_cast<MapEntry**>(malloc(static_cast<size_t>(count) * sizeof(MapEntry*)));
+    if (!copies) return OutOfMemory();
+    uint32_t made = 0;
+    for (; made < count; ++made) {
+        MapEntry* source = from.m_index.At(made);
+        MapKey key;
+        key.kind = source->kind;
+        key.integer = source->keyInt;
+        key.object = source->keyObject;
+        key.text = source->Text();
+        key.length = source->length;
+        key.hash = source->hash;
+        MapEntry* e = m_index.NewEntry(key);
+        if (e && !e->value.CopyFrom(source->value)) {
+            m_index.FreeEntry(e);
+            e = nullptr;
+        }
+        if (!e) break;
+        if (e->kind == MapKeyKind::Object) e->keyObject->AddRef();
+        copies[made] = e;
+    }
+    bool added = made == count && m_index.AddSorted(copies, count);
+    if (!added)
+        while (made) ReleaseEntry(copies[--made]);
+    free(copies);
+    return added ? Status::Ok : OutOfMemory();
+}
+
+void Map::ReleaseEntry(MapEntry* e) {
+    e->value.Drop();
+    if (e->kind == MapKeyKind::Object) e->keyObject->Release();
+    m_index.FreeEntry(e);
+}
+
 void Map::Clear() {
-    // Last entry first; each entry leaves the map before its key and value are released.
-    while (m_count) {
-        uint32_t i = m_count - 1;
-        MapEntry e = m_entries[i];
-        bool isString = i >= m_nonStringCount;
-        bool isObject = !isString && i >= m_intCount;
-        m_count = i;
-        if (m_nonStringCount > i) m_nonStringCount = i;
-        if (m_intCount > i) m_intCount = i;
-        e.value.Drop();
-        if (isString) free(e.keyText);
-        else if (isObject) e.keyObject->Release();
+    if (!Count()) return;
+    // Releasing texts and numbers runs no script code: such a map lets go of everything at once.
+    if (m_index.AllPlain()) {
+        m_index.DropAllPlain();
+        return;
+    }
+    // Last entry first; each entry leaves the map before its key and value are released (a __Delete may
+    // look at the map).
+    while (MapEntry* e = m_index.Last()) {
+        m_index.Remove(e);
+        ReleaseEntry(e);
     }
 }
 
@@ -230,11 +209,11 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
     case kItem:
     case kGet: {
         if (identity == kItem && invokeKind == InvokeSet) return SetItem(*params[1], *params[0]);
-        Key key;
-        Normalise(*params[0], key);
-        uint32_t at;
-        if (Find(key, &at) && !m_entries[at].value.IsMissing()) {
-            if (!CopyCellToResult(m_entries[at].value, result)) return OutOfMemory();
+        MapKey key;
+        Normalise(*params[0], key, scratch);
+        MapEntry* e = m_index.Find(key);
+        if (e && !e->value.IsMissing()) {
+            if (!CopyCellToResult(e->value, result)) return OutOfMemory();
             return Status::Ok;
         }
         return MissingItem(this, result, identity == kGet && paramCount > 1 ? params[1] : nullptr, *params[0]);
@@ -245,8 +224,10 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
         bool reserved = false;
         for (int i = 0; i < paramCount; i += 2) {
             if (IsOmitted(params[i]) || IsOmitted(params[i + 1])) continue;
-            if (!reserved && m_count == m_capacity) {
-                if (!Grow(m_capacity + static_cast<uint32_t>(paramCount / 2))) return OutOfMemory();
+            if (!reserved && Count() == m_capacity) {
+                uint32_t pairs = static_cast<uint32_t>(paramCount / 2);
+                if (!m_index.Reserve(pairs)) return OutOfMemory();
+                m_capacity += pairs;
             }
             reserved = true;
             BRM_TRY(SetItem(*params[i], *params[i + 1]));
@@ -256,35 +237,30 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
         return Status::Ok;
     }
     case kHas: {
-        Key key;
-        Normalise(*params[0], key);
-        uint32_t at;
-        result.value.SetInteger(Find(key, &at));
+        MapKey key;
+        Normalise(*params[0], key, scratch);
+        result.value.SetInteger(m_index.Find(key) != nullptr);
         return Status::Ok;
     }
     case kDelete: {
-        Key key;
-        Normalise(*params[0], key);
-        uint32_t at;
-        if (!Find(key, &at)) {
-            const Char* extra = key.kind == Key::Object ? TokenTypeName(*params[0]) : TokenToString(*params[0], scratch);
+        MapKey key;
+        Normalise(*params[0], key, scratch);
+        MapEntry* e = m_index.Find(key);
+        if (!e) {
+            const Char* extra = key.kind == MapKeyKind::Object ? TokenTypeName(*params[0]) : TokenToString(*params[0], scratch);
             return RaiseMsg(ErrorClass::UnsetItemError, Msg::ItemHasNoValue, extra);
         }
-        MapEntry e = m_entries[at];
-        memmove(m_entries + at, m_entries + at + 1, (m_count - at - 1) * sizeof(MapEntry));
-        --m_count;
-        if (key.kind == Key::Integer) --m_intCount;
-        if (key.kind != Key::String) --m_nonStringCount;
-        MoveCellToResult(e.value, result);
-        if (key.kind == Key::String) free(e.keyText);
-        else if (key.kind == Key::Object) e.keyObject->Release();
+        m_index.Remove(e);
+        MoveCellToResult(e->value, result);
+        e->value.SetMissing();
+        ReleaseEntry(e);
         return Status::Ok;
     }
     case kClear:
         Clear();
         return Status::Ok;
     case kCount:
-        result.value.SetInteger(m_count);
+        result.value.SetInteger(Count());
         return Status::Ok;
     case kCapacity: {
         if (invokeKind != InvokeSet) {
@@ -295,7 +271,9 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
         int64_t n = TokenToInt64(*params[0]);
         if (n < 0) n = 0;
         if (n > 0x7FFFFFFF) return OutOfMemory();
-        if (!Grow(static_cast<uint32_t>(n))) return OutOfMemory();
+        uint32_t capacity = static_cast<uint32_t>(n) < Count() ? Count() : static_cast<uint32_t>(n);
+        if (!m_index.Resize(capacity)) return OutOfMemory();
+        m_capacity = capacity;
         return Status::Ok;
     }
     case kCaseSense: {
@@ -303,7 +281,7 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
             result.value.SetString((m_flags & FlagLocale) ? L"Locale" : (m_flags & FlagCaseless) ? L"Off" : L"On");
             return Status::Ok;
         }
-        if (m_count) return RaiseMsg(ErrorClass::Error, Msg::MapMustBeEmpty);
+        if (Count()) return RaiseMsg(ErrorClass::Error, Msg::MapMustBeEmpty);
         ValueToken v = *params[0];
         if (v.symbol == SymVariable) params[0]->var->ToToken(v);
         uint32_t flags;
@@ -318,6 +296,7 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
             return RaiseMsg(ErrorClass::ValueError, Msg::InvalidValue, v.symbol == SymObject ? TokenTypeName(v) : text);
         RemoveFlags(FlagCaseless | FlagLocale);
         AddFlags(flags);
+        m_index.SetTextOrder(TextOrderOf(flags));
         return Status::Ok;
     }
     case kClone: {
@@ -325,26 +304,9 @@ Status Map::Member(CallResult& result, int identity, int invokeKind, ValueToken*
         if (!copy) return OutOfMemory();
         Ref<Map> owner(copy);
         copy->AddFlags(m_flags & (FlagCaseless | FlagLocale));
-        if (!copy->Grow(m_capacity)) return OutOfMemory();
-        for (uint32_t i = 0; i < m_count; ++i) {
-            MapEntry e = m_entries[i];
-            if (!e.value.CopyFrom(m_entries[i].value)) return OutOfMemory();
-            if (i >= m_nonStringCount) {
-                size_t length = wcslen(e.keyText);
-                e.keyText = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-                if (!e.keyText) {
-                    e.value.Drop();
-                    return OutOfMemory();
-                }
-                wmemcpy(e.keyText, m_entries[i].keyText, length + 1);
-            } else if (i >= m_intCount) {
-                e.keyObject->AddRef();
-            }
-            copy->m_entries[i] = e;
-            copy->m_count = i + 1;
-            copy->m_intCount = i < m_intCount ? i + 1 : m_intCount;
-            copy->m_nonStringCount = i < m_nonStringCount ? i + 1 : m_nonStringCount;
-        }
+        copy->m_index.SetTextOrder(m_index.TextOrder());
+        BRM_TRY(copy->CopyEntries(*this));
+        copy->m_capacity = m_capacity;
         BRM_TRY(CopyOwnProps(this, copy));
         result.value.SetObject(owner.Detach());
         return Status::Ok;

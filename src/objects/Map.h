@@ -1,21 +1,12 @@
-// Map: the native key-value class. Entries sit in three sorted regions: Integer keys, object keys (by
-// address), then String keys (by the map's comparison), so that only String keys are ever compared as text.
+// Map: the native key-value class. Entries are enumerated in three sorted regions: Integer keys, object keys
+// (by address), then String keys (by the map's comparison); MapIndex finds keys and positions.
 #pragma once
 #include <cstdint>
+#include "objects/MapIndex.h"
 #include "objects/Object.h"
 #include "objects/ValueCell.h"
 
 namespace brm {
-
-struct MapEntry {
-    ValueCell value;
-    Char keyChar;  // a case-sensitive map's first character of a String key; 0 otherwise
-    union {
-        int64_t keyInt;
-        IObject* keyObject;  // counted
-        Char* keyText;       // owned, terminated
-    };
-};
 
 class Map : public Object {
 public:
@@ -27,42 +18,29 @@ public:
     // A new empty Map whose base is Map.Prototype (or the given base). Null when out of memory.
     static Map* Create(IObject* base = nullptr);
 
-    uint32_t Count() const { return m_count; }
+    uint32_t Count() const { return m_index.Count(); }
     // Stores value under key (both normalised as by the members). Raises on failure.
     Status SetItem(const ValueToken& key, const ValueToken& value);
 
     Status Member(CallResult& result, int identity, int invokeKind, ValueToken** params, int paramCount);
 
-    // Enumeration reads entries in stored order.
-    MapEntry& EntryAt(uint32_t i) { return m_entries[i]; }
-    bool IsIntegerEntry(uint32_t i) const { return i < m_intCount; }
-    bool IsObjectEntry(uint32_t i) const { return i >= m_intCount && i < m_nonStringCount; }
+    // Enumeration reads entries in their order; null past the last.
+    MapEntry* EntryAt(uint32_t i) { return m_index.At(i); }
 
 protected:
     explicit Map(IObject* base) : Object(base) {}
     ~Map() override;
 
 private:
-    struct Key {
-        enum Kind : uint8_t { Integer, Object, String } kind;
-        int64_t integer;
-        IObject* object;
-        const Char* text;
-        Char buffer[kScratchChars];
-    };
-    static void Normalise(const ValueToken& token, Key& key);
-    // Binary search; found or not, *at is the entry's or the insertion position.
-    bool Find(const Key& key, uint32_t* at);
-    int CompareText(const Char* a, Char aKey, const Char* b, Char bKey) const;
-    bool Grow(uint32_t capacity);
-    Status Insert(const Key& key, uint32_t at, const ValueToken& value);
+    static void Normalise(const ValueToken& token, MapKey& key, Char* buffer);
+    Status Insert(MapKey& key, const ValueToken& value);
     void Clear();
+    void ReleaseEntry(MapEntry* e);
+    // Fills an empty map with copies of another's entries. Raises when out of memory (nothing copied).
+    Status CopyEntries(Map& from);
 
-    MapEntry* m_entries = nullptr;
-    uint32_t m_count = 0;
-    uint32_t m_capacity = 0;
-    uint32_t m_intCount = 0;
-    uint32_t m_nonStringCount = 0;
+    MapIndex m_index;
+    uint32_t m_capacity = 0;  // grows as entries are added (4, then doubling) or as a script sets it
 };
 
 // Registers the class with its members and instance maker; start-up calls it before CreateBuiltInClasses.
