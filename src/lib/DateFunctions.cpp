@@ -10,6 +10,7 @@
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
+#include "lib/StringFunctions.h"
 #include "lib/Timestamp.h"
 
 namespace brm {
@@ -186,19 +187,6 @@ int PutDigits(Char* out, int value, int width) {
     return written;
 }
 
-Status SetResultText(CallResult& result, const Char* text, size_t length) {
-    Char* target = result.buffer;
-    if (length >= static_cast<size_t>(kScratchChars)) {
-        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-        if (!target)
-            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
-        result.memToFree = target;
-    }
-    wmemmove(target, text, length);
-    target[length] = 0;
-    result.value.SetString(target, static_cast<int32_t>(length));
-    return Status::Ok;
-}
 
 bool StampToFileTime(const Char* text, ULARGE_INTEGER& ticks) {
     SYSTEMTIME st;

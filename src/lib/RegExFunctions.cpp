@@ -13,6 +13,7 @@
 #include "lib/RegEx.h"
 #include "lib/RegExCallout.h"
 #include "lib/RegExMatchInfo.h"
+#include "lib/StringFunctions.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/MdFunc.h"
 
@@ -352,7 +353,7 @@ Status Replace(CallResult& result, ValueToken** params, int count, RunStorage& s
         options = 0;
     }
     if (k == 0) {
-        BRM_TRY(SetRegExResultText(result, hay, static_cast<size_t>(hayLength)));
+        BRM_TRY(SetResultText(result, hay, static_cast<size_t>(hayLength)));
     } else {
         size_t rest = static_cast<size_t>(hayLength - r);
         if (!Reserve(storage, capacity, outLength + rest, k, remaining, static_cast<size_t>(hayLength),

@@ -9,6 +9,7 @@
 #include "expr/Conversions.h"
 #include "expr/Var.h"
 #include "lib/RegEx.h"
+#include "lib/StringFunctions.h"
 #include "objects/Array.h"
 #include "objects/Enumerator.h"
 #include "objects/NativeClass.h"
@@ -44,7 +45,7 @@ Status GroupValue(RegExMatchObject& m, int group, CallResult& result) {
         result.value.SetString(L"", 0);
         return Status::Ok;
     }
-    return SetRegExResultText(result, m.GroupText(group), static_cast<size_t>(g.length));
+    return SetResultText(result, m.GroupText(group), static_cast<size_t>(g.length));
 }
 
 Status MatchStep(Object* target, uint32_t& position, int mode, Var* first, Var* second, StepResult& step) {
@@ -77,20 +78,6 @@ void RegisterRegExMatchClass() {
     RegisterNativeClass(ClassId::RegExMatchInfo, {kMatchMembers, count, nullptr});
 }
 
-Status SetRegExResultText(CallResult& result, const Char* text, size_t length) {
-    Char* target = result.buffer;
-    if (length >= static_cast<size_t>(kScratchChars)) {
-        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-        if (!target)
-            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
-        result.memToFree = target;
-    }
-    if (text != target)
-        wmemmove(target, text, length);
-    target[length] = L'\0';
-    result.value.SetString(target, static_cast<int32_t>(length));
-    return Status::Ok;
-}
 
 RegExMatchObject* RegExMatchObject::Create(const Char* haystack, const int* ovector, int pairCount, int setCount,
                                            const Char* mark, CompiledRegEx* pattern, const int* group0,
@@ -248,10 +235,10 @@ Status RegExMatchObject::Member(CallResult& result, int identity, int, ValueToke
         if (!ChooseGroup(params, paramCount, group, st))
             return st;
         const Char* name = GroupName(group);
-        return name ? SetRegExResultText(result, name, wcslen(name)) : Status::Ok;
+        return name ? SetResultText(result, name, wcslen(name)) : Status::Ok;
     }
     case kMark:
-        return m_mark ? SetRegExResultText(result, m_mark, wcslen(m_mark)) : Status::Ok;
+        return m_mark ? SetResultText(result, m_mark, wcslen(m_mark)) : Status::Ok;
     }
     return Status::NotHandled;
 }

@@ -47,7 +47,4 @@ private:
 // Registers RegExMatchInfo's member table; the class tree is built after it.
 void RegisterRegExMatchClass();
 
-// Puts text into a call's result: its scratch buffer when short, else the heap (memToFree).
-Status SetRegExResultText(CallResult& result, const Char* text, size_t length);
-
 }  // namespace brm

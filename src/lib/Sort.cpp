@@ -16,6 +16,7 @@
 #include "expr/Var.h"
 #include "lib/MathFunctions.h"
 #include "lib/StringCompare.h"
+#include "lib/StringFunctions.h"
 #include "objects/IObject.h"
 #include "objects/Object.h"
 
@@ -288,20 +289,6 @@ bool SameForUnique(const SortSettings& s, const SortItem& a, const SortItem& b) 
     return CompareText(a.text, a.length, b.text, b.length, s.mode) == 0;
 }
 
-// Short text goes into the call's buffer, longer text into a heap copy the result owns.
-Status SetResultText(CallResult& result, const Char* text, size_t length) {
-    Char* target = result.buffer;
-    if (length >= static_cast<size_t>(kScratchChars)) {
-        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-        if (!target)
-            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
-        result.memToFree = target;
-    }
-    wmemcpy(target, text, length);
-    target[length] = 0;
-    result.value.SetString(target, static_cast<int32_t>(length));
-    return Status::Ok;
-}
 
 struct HeapText {
     Char* p = nullptr;

@@ -59,21 +59,6 @@ CaseMode ParamCase(ValueToken** params, int count, int i) {
     return Given(params, count, i) ? ParseCaseMode(*params[i]) : CaseMode::Off;
 }
 
-// Short results go to the caller's scratch buffer, longer ones to a heap block the result owns.
-Status SetResultText(CallResult& result, const Char* text, size_t length) {
-    Char* target = result.buffer;
-    if (length >= static_cast<size_t>(kScratchChars)) {
-        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
-        if (!target)
-            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
-        result.memToFree = target;
-    }
-    if (text != target)
-        wmemmove(target, text, length);
-    target[length] = L'\0';
-    result.value.SetString(target, static_cast<int32_t>(length));
-    return Status::Ok;
-}
 
 // Hands a heap block of length characters (room for the terminator included) to the result; a short text
 // is moved to the scratch buffer instead.
@@ -115,6 +100,21 @@ inline bool IsHighSurrogate(Char c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLowSurrogate(Char c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
+
+Status SetResultText(CallResult& result, const Char* text, size_t length) {
+    Char* target = result.buffer;
+    if (length >= static_cast<size_t>(kScratchChars)) {
+        target = static_cast<Char*>(malloc((length + 1) * sizeof(Char)));
+        if (!target)
+            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        result.memToFree = target;
+    }
+    if (text != target)
+        wmemmove(target, text, length);
+    target[length] = L'\0';
+    result.value.SetString(target, static_cast<int32_t>(length));
+    return Status::Ok;
+}
 
 // --- Measuring and cutting ---
 

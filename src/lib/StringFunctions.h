@@ -6,6 +6,10 @@
 
 namespace brm {
 
+// A text result: short text goes into the caller's scratch buffer, longer text into a heap block the result
+// owns. The text may already lie in that buffer. Raises "Out of memory.".
+Status SetResultText(CallResult& result, const Char* text, size_t length);
+
 // Classic routines (objects/BuiltInFunctions.cpp lists them).
 Status BifStrLen(CallResult& result, ValueToken** params, int count);
 Status BifSubStr(CallResult& result, ValueToken** params, int count);
