@@ -61,6 +61,22 @@ void FreeBlockOf(void* block, size_t size) {
     ++s_freeCounts[list];
 }
 
+StringBlock* AllocStringBlock(const Char* text, size_t length) {
+    auto* block = static_cast<StringBlock*>(AllocBlock(StringBlock::BytesFor(length + 1)));
+    if (!block)
+        return nullptr;
+    block->capacity = static_cast<uint32_t>(length + 1);
+    block->length = static_cast<uint32_t>(length);
+    wmemcpy(block->text, text, length);
+    block->text[length] = L'\0';
+    return block;
+}
+
+void FreeStringBlock(StringBlock* block) {
+    if (block && block->capacity)
+        FreeBlockOf(block, StringBlock::BytesFor(block->capacity));
+}
+
 namespace {
 
 inline size_t TableBytes(uint32_t capacity) { return sizeof(PropTable) + capacity * sizeof(Property); }
@@ -75,14 +91,7 @@ inline uint32_t KeyBit(Char key) { return 1u << (key & 31); }
 StringBlock* NewStringBlock(const Char* text, size_t length) {
     if (!length)
         return &s_emptyString;
-    auto* block = static_cast<StringBlock*>(malloc(sizeof(StringBlock) + length * sizeof(Char)));
-    if (!block)
-        return nullptr;
-    block->capacity = static_cast<uint32_t>(length + 1);
-    block->length = static_cast<uint32_t>(length);
-    wmemcpy(block->text, text, length);
-    block->text[length] = L'\0';
-    return block;
+    return AllocStringBlock(text, length);
 }
 
 // Property names are shared: one counted copy of each spelling serves every entry that uses it, so that
@@ -198,8 +207,7 @@ struct OwnedValue {
     ~OwnedValue() {
         switch (kind) {
         case PropKind::String:
-            if (string->capacity)
-                free(string);
+            FreeStringBlock(string);
             break;
         case PropKind::Object:
             object->Release();

@@ -43,12 +43,18 @@ struct PropDesc {
     bool getterTakesNoArgs;  // the getter takes `this` only; also set for a method without a getter
 };
 
-// A property's own copy of its text. A capacity of 0 marks the shared empty block (never freed).
+// A property's or element's own copy of its text. A capacity of 0 marks the shared empty block (never freed).
+// Blocks come from the small-block pool (AllocBlock): scripts make and drop short texts at a high rate,
+// and the system heap costs far more per block. Free them with FreeStringBlock.
 struct StringBlock {
     uint32_t capacity;  // characters, terminator included
     uint32_t length;    // characters
     Char text[1];       // terminated
+
+    static size_t BytesFor(size_t capacity) { return sizeof(StringBlock) + (capacity - 1) * sizeof(Char); }
 };
+StringBlock* AllocStringBlock(const Char* text, size_t length);  // null when out of memory; length > 0
+void FreeStringBlock(StringBlock* block);                         // the shared empty block is left alone
 
 struct Property {
     union {

@@ -58,15 +58,11 @@ struct ValueCell {
     }
 
     bool StoreText(const Char* text, size_t length) {
-        auto* block = static_cast<StringBlock*>(malloc(sizeof(StringBlock) + length * sizeof(Char)));
+        StringBlock* block = AllocStringBlock(text, length);
         if (!block) {
             SetMissing();
             return false;
         }
-        block->capacity = static_cast<uint32_t>(length + 1);
-        block->length = static_cast<uint32_t>(length);
-        wmemcpy(block->text, text, length);
-        block->text[length] = 0;
         kind = PropKind::String;
         string = block;
         return true;
@@ -94,7 +90,7 @@ struct ValueCell {
     // Releases what the cell owns. The caller makes the cell Missing (or drops it) first when a release
     // could run script code that looks at the collection: use the Detach/Drop pattern below.
     void Drop() {
-        if (kind == PropKind::String) free(string);
+        if (kind == PropKind::String) FreeStringBlock(string);
         else if (kind == PropKind::Object) object->Release();
         SetMissing();
     }
