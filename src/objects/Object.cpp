@@ -18,18 +18,19 @@
 
 namespace brm {
 
-// Objects and property tables are small, and scripts make and drop them at a high rate: freed blocks are
-// kept on a free list per size (in steps of 8 bytes), because the system heap takes a lock and far longer
-// for each request. Only the script thread makes and frees objects. Each list keeps a bounded number of
-// blocks, so that a burst of objects does not hold its memory for ever.
+// Objects, property tables and short texts are small, and scripts make and drop them at a high rate: freed
+// blocks are kept on a free list per size (in steps of 8 bytes), because the system heap takes a lock and
+// far longer for each request. Only the script thread makes and frees objects. The lists together keep a
+// bounded number of bytes, so that a burst of blocks does not hold its memory for ever, yet a script that
+// drops a hundred thousand short strings and makes as many again (splitting text in a loop) reuses them.
 constexpr size_t kBlockStep = 8;
 constexpr size_t kMaxRecycled = 256;
-constexpr uint32_t kMaxKeptPerSize = 1024;  // at most about 4 MB kept over all sizes
+constexpr size_t kMaxKeptBytes = 16u << 20;
 struct FreeBlock {
     FreeBlock* next;
 };
 FreeBlock* s_freeBlocks[kMaxRecycled / kBlockStep];
-uint32_t s_freeCounts[kMaxRecycled / kBlockStep];
+size_t s_keptBytes = 0;
 
 void* AllocBlock(size_t size) {
     if (size > kMaxRecycled || !size)
@@ -37,7 +38,7 @@ void* AllocBlock(size_t size) {
     size_t list = (size - 1) / kBlockStep;
     if (FreeBlock* b = s_freeBlocks[list]) {
         s_freeBlocks[list] = b->next;
-        --s_freeCounts[list];
+        s_keptBytes -= (list + 1) * kBlockStep;
         return b;
     }
     return malloc((list + 1) * kBlockStep);
@@ -51,14 +52,15 @@ void FreeBlockOf(void* block, size_t size) {
         return;
     }
     size_t list = (size - 1) / kBlockStep;
-    if (s_freeCounts[list] >= kMaxKeptPerSize) {
+    const size_t bytes = (list + 1) * kBlockStep;
+    if (s_keptBytes + bytes > kMaxKeptBytes) {
         free(block);
         return;
     }
     auto* b = static_cast<FreeBlock*>(block);
     b->next = s_freeBlocks[list];
     s_freeBlocks[list] = b;
-    ++s_freeCounts[list];
+    s_keptBytes += bytes;
 }
 
 StringBlock* AllocStringBlock(const Char* text, size_t length) {
