@@ -20,7 +20,7 @@ brm_setup() {
   # brm_arch in the environment chooses the target; otherwise the one the set-up recorded.
   local a=${brm_arch:-}
   [ -z "$a" ] && [ -f "$brm_root/deps/.arch" ] && read -r a < "$brm_root/deps/.arch"
-  if [ -z "$a" ] || [ ! -f "$brm_root/deps/.setup-done-v2-$a" ]; then
+  if [ -z "$a" ] || [ ! -f "$brm_root/deps/.setup-done-v3-$a" ]; then
     bash "$brm_root/tools/setup.sh" || return 1
     [ -n "${brm_arch:-}" ] || read -r a < "$brm_root/deps/.arch" || return 1
   fi

@@ -10,7 +10,7 @@ mkdir -p "$deps"
 forced=${brm_arch:-}
 if [ -z "$forced" ] && [ -f "$deps/.arch" ]; then brm_arch=$(cat "$deps/.arch"); fi
 [ -n "${brm_arch:-}" ] && . "$root/tools/arch.sh"
-[ -n "${brm_arch:-}" ] && [ -f "$deps/.setup-done-v2-$brm_arch" ] && exit 0
+[ -n "${brm_arch:-}" ] && [ -f "$deps/.setup-done-v3-$brm_arch" ] && exit 0
 
 need_pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
            g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix xvfb xauth
@@ -39,10 +39,14 @@ fi
 
 . "$root/tools/arch.sh"
 [ -n "$forced" ] || echo "$brm_arch" > "$deps/.arch"
-stamp="$deps/.setup-done-v2-$brm_arch"
+stamp="$deps/.setup-done-v3-$brm_arch"
 
 # PCRE 8.x, 16-bit interface, static, for the target.
-if [ ! -f "$deps/pcre-$brm_arch/lib/libpcre16.a" ]; then
+# The engine is built with UTF-16 and without Unicode property support (\p, \P and \X are compile errors);
+# a library built with other settings is built again.
+pcre_config="utf16 no-ucp no-recurse"
+if [ ! -f "$deps/pcre-$brm_arch/lib/libpcre16.a" ] ||
+   [ "$(cat "$deps/pcre-$brm_arch/.config" 2>/dev/null)" != "$pcre_config" ]; then
   if [ -z "$(find "$deps/pcre-src" -maxdepth 1 -mindepth 1 -type d -name 'pcre3-*' 2>/dev/null)" ]; then
     rm -rf "$deps/pcre-src"; mkdir -p "$deps/pcre-src"
     (cd "$deps/pcre-src" && apt-get source -qq pcre3 >/dev/null 2>&1)
@@ -52,10 +56,12 @@ if [ ! -f "$deps/pcre-$brm_arch/lib/libpcre16.a" ]; then
   cmake -S "$src" -B "$deps/pcre-build-$brm_arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$brm_arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release \
     -DPCRE_BUILD_PCRE8=OFF -DPCRE_BUILD_PCRE16=ON -DPCRE_SUPPORT_UTF=ON \
-    -DPCRE_SUPPORT_UNICODE_PROPERTIES=ON -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_TESTS=OFF \
+    -DPCRE_SUPPORT_UNICODE_PROPERTIES=OFF -DPCRE_BUILD_PCRECPP=OFF -DPCRE_BUILD_TESTS=OFF \
     -DPCRE_BUILD_PCREGREP=OFF -DBUILD_SHARED_LIBS=OFF -DPCRE_NO_RECURSE=ON \
-    -DCMAKE_INSTALL_PREFIX="$deps/pcre-$brm_arch" >/dev/null
+    -DCMAKE_INSTALL_PREFIX="$deps/pcre-$brm_arch" >/dev/null 2>"$deps/pcre-configure-$brm_arch.log" ||
+    { cat "$deps/pcre-configure-$brm_arch.log" >&2; exit 1; }
   cmake --build "$deps/pcre-build-$brm_arch" -j2 >/dev/null
   cmake --install "$deps/pcre-build-$brm_arch" >/dev/null
+  echo "$pcre_config" > "$deps/pcre-$brm_arch/.config"
 fi
 touch "$stamp"
