@@ -16,6 +16,7 @@ set(BRM_SOURCES
   src/runtime/CallbackList.cpp
   src/runtime/MessageLoop.cpp
   src/runtime/PseudoThread.cpp
+  src/runtime/ScriptTimer.cpp
   # loader
   src/loader/BlockLinker.cpp
   src/loader/Definitions.cpp

@@ -25,6 +25,7 @@
 #include "objects/Enumerator.h"
 #include "objects/IObject.h"
 #include "objects/VarRef.h"
+#include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
 #include "startup/ScriptHost.h"
@@ -591,6 +592,7 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             line = LineAfterFunctionBody(line);  // a function body runs only when called
             continue;
         }
+        LineCheck();
         g_script.currentLine = line;
         ScriptLine* next = line->nextLine;
         ScriptLine* jump = nullptr;

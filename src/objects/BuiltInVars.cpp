@@ -454,6 +454,9 @@ Status GetIsCompiled(CallResult& result, const Char*) {
 Status GetScriptHwnd(CallResult& result, const Char*) {
     return SetInteger(result, static_cast<int64_t>(reinterpret_cast<uintptr_t>(g_mainWindow)));
 }
+Status GetIsCritical(CallResult& result, const Char*) {
+    return SetInteger(result, g_thread->settings.critical ? static_cast<int64_t>(g_thread->settings.checkInterval) : 0);
+}
 Status GetBrmVersion(CallResult& result, const Char*) { return SetText(result, kVersion, wcslen(kVersion)); }
 // Threads cannot be paused or made critical yet, nor hotkeys suspended.
 Status GetZero(CallResult& result, const Char*) { return SetInteger(result, 0); }
@@ -610,7 +613,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"Is64bitOS", {GetIs64bitOS, nullptr}},
     {L"IsAdmin", {GetIsAdmin, nullptr}},
     {L"IsCompiled", {GetIsCompiled, nullptr}},
-    {L"IsCritical", {GetZero, nullptr}},
+    {L"IsCritical", {GetIsCritical, nullptr}},
     {L"IsPaused", {GetZero, nullptr}},
     {L"IsSuspended", {GetZero, nullptr}},
     {L"KeyDelay", {GetDelay, SetDelay}},

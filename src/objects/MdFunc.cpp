@@ -304,6 +304,7 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"CoordMode", CoordMode),
+    BRM_MD_ROW(L"Critical", BifCritical),
     BRM_MD_ROW(L"DateAdd", BifDateAdd),
     BRM_MD_ROW(L"DateDiff", BifDateDiff),
     BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
@@ -322,9 +323,12 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"Reload", BifReload),
     BRM_MD_ROW(L"SetControlDelay", SetControlDelay),
     BRM_MD_ROW(L"SetRegView", SetRegView),
+    BRM_MD_ROW(L"SetTimer", BifSetTimer),
     BRM_MD_ROW(L"SetTitleMatchMode", SetTitleMatchMode),
     BRM_MD_ROW(L"SetWinDelay", SetWinDelay),
+    BRM_MD_ROW(L"Sleep", BifSleep),
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
+    BRM_MD_ROW(L"Thread", BifThread),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 

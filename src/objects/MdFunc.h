@@ -493,6 +493,10 @@ bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoo
 FResult BifReload();                                       // startup/Reload.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
+void BifSleep(int32_t delay);                                                  // runtime/MessageLoop.cpp
+int64_t BifCritical(Opt<const Char*> setting);                                 // runtime/MessageLoop.cpp
+FResult BifThread(const Char* command, Opt<int64_t> value1, Opt<int64_t> value2);  // runtime/MessageLoop.cpp
+FResult BifSetTimer(Opt<IObject*> function, Opt<int64_t> period, Opt<int32_t> priority);  // runtime/ScriptTimer.cpp
 
 // Binary search (A-to-Z fold) of the typed table; null when absent.
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length);

@@ -12,12 +12,124 @@
 #include "objects/ErrorObjects.h"
 #include "objects/IObject.h"
 #include "objects/Object.h"
+#include "loader/Directives.h"
+#include "objects/Func.h"
+#include "runtime/MessageLoop.h"
+#include "startup/Exit.h"
 #include "startup/ScriptHost.h"
+#include <windows.h>
 
 namespace brm {
 
-static PseudoThread s_autoExecuteThread;
-PseudoThread* g_thread = &s_autoExecuteThread;
+namespace {
+
+// Record 0, the #MaxThreads limit (at most 255), and one spare record for the exit callbacks.
+constexpr int kThreadStackSize = 255 + 2;
+PseudoThread s_threads[kThreadStackSize];
+
+// What the interrupted thread was doing, restored when the thread on top of it ends.
+struct InterruptedState {
+    ScriptLine* line;
+    UserFunc* func;
+};
+InterruptedState s_interrupted[kThreadStackSize];
+
+constexpr int32_t kAutoExecuteUninterruptibleMs = 100;
+
+}  // namespace
+
+PseudoThread* g_thread = &s_threads[0];
+int32_t g_threadCount = 0;
+bool g_allowInterruption = true;
+int32_t g_interruptTime = 17;
+int32_t g_interruptLines = 1000;
+uint32_t g_lastCheckTick = 0;
+int32_t g_pausedThreads = 0;
+
+int32_t MaxThreads() { return g_directives.maxThreads; }
+
+PseudoThread& DefaultThread() { return s_threads[0]; }
+
+void BeginAutoExecuteThread() {
+    PseudoThread& t = s_threads[0];
+    g_threadCount = 1;
+    t.interruptible = false;
+    t.uninterruptibleTime = kAutoExecuteUninterruptibleMs;
+    t.startTick = GetTickCount();
+    t.uninterruptedLines = 0;
+    g_lastCheckTick = t.startTick;
+}
+
+void EndAutoExecuteThread() {
+    PseudoThread& t = s_threads[0];
+    g_threadCount = 0;
+    t.priority = INT32_MIN;  // any event may now start a thread
+    t.interruptible = true;
+    t.uninterruptibleTime = 0;
+}
+
+static void InitRecord(PseudoThread& t, int32_t priority) {
+    ClearThrown(t);
+    t = PseudoThread{};
+    t.settings = s_threads[0].settings;
+    t.priority = priority;
+    if ((g_interruptTime && g_interruptLines) || t.settings.critical) {
+        t.settings.checkInterval = 16;
+        t.interruptible = false;
+        if (!t.settings.critical) {
+            t.uninterruptibleTime = g_interruptTime < 0 ? -1 : g_interruptTime;
+            t.startTick = GetTickCount();
+        } else {
+            t.uninterruptibleTime = -1;
+        }
+    }
+}
+
+void StartPseudoThread(int32_t priority) {
+    int depth = static_cast<int>(g_thread - s_threads);
+    s_interrupted[depth] = {g_script.currentLine, g_runningFunc};
+    ++g_threadCount;
+    // Record 0 belongs to the auto-execute section: a thread launched while it runs, or from the idle state,
+    // takes the next record either way.
+    g_thread = &s_threads[depth + 1 < kThreadStackSize ? depth + 1 : depth];
+    InitRecord(*g_thread, priority);
+    g_runningFunc = nullptr;
+}
+
+void ResetPseudoThread(int32_t priority) {
+    InitRecord(*g_thread, priority);
+    g_runningFunc = nullptr;
+}
+
+void EndPseudoThread() {
+    ClearThrown(*g_thread);
+    if (g_thread->paused) {
+        g_thread->paused = false;
+        --g_pausedThreads;
+    }
+    if (g_thread > s_threads) --g_thread;
+    --g_threadCount;
+    int depth = static_cast<int>(g_thread - s_threads);
+    g_script.currentLine = s_interrupted[depth].line;
+    g_runningFunc = s_interrupted[depth].func;
+    if (g_threadCount <= 0) {
+        g_threadCount = 0;
+        if (!g_script.exitInProgress && !IsPersistent()) ExitWithReason(ExitReason::Exit, g_script.exitCode);
+        g_script.exitCode = 0;
+    }
+}
+
+bool IsInterruptible() {
+    if (!g_allowInterruption) return false;
+    if (!g_threadCount) return true;
+    PseudoThread& t = *g_thread;
+    if (!t.interruptible && t.uninterruptibleTime != -1 &&
+        GetTickCount() - t.startTick >= static_cast<uint32_t>(t.uninterruptibleTime) && t.uninterruptedLines) {
+        t.interruptible = true;
+        if (!t.settings.critical) t.settings.checkInterval = 5;
+    }
+    return t.interruptible;
+}
 
 namespace {
 

@@ -67,6 +67,7 @@ struct LoopState {
 // that show them. Keystroke sending is absent, so the key and mouse delays, send mode and level, caps-lock
 // mode and mouse speed are kept and shown but nothing consumes them.
 struct ThreadSettings {
+    uint32_t checkInterval = 5;  // ms between looks at the message queue; 16 while critical or uninterruptible
     int32_t titleMatchMode = 2;  // 1, 2, 3 or 4 (RegEx)
     int32_t winDelay = 100;
     int32_t controlDelay = 20;
@@ -87,23 +88,60 @@ struct ThreadSettings {
     uint8_t defaultMouseSpeed = 2;
     uint8_t sendLevel = 0;
     bool listLines = true;
+    bool timersAllowed = true;  // Thread "NoTimers"
+    bool critical = false;      // Critical
 };
 
 enum SendMode : int32_t { SendModeEvent = 0, SendModeInput = 1, SendModePlay = 2, SendModeInputThenPlay = 3 };
 // Bit positions of the coordinate mode of each target in ThreadSettings::coordModes.
 enum CoordTarget : int { CoordPixel = 0, CoordMouse = 2, CoordToolTip = 4, CoordCaret = 6, CoordMenu = 8 };
 
+struct ScriptTimer;
+
 struct PseudoThread {
     LoopState loop;
     ThrownValue* thrown = nullptr;
+    ScriptTimer* launchingTimer = nullptr;  // the timer that started this thread
     uint8_t errorMode = 0;
     uint32_t eventInfo = 0;  // A_EventInfo
     uint32_t lastError = 0;  // A_LastError
+    int32_t priority = 0;
+    int32_t uninterruptedLines = 0;    // lines run while uninterruptible
+    int32_t uninterruptibleTime = 0;   // ms the thread stays uninterruptible after it starts; -1 until it ends
+    uint32_t startTick = 0;
+    bool paused = false;
+    bool interruptible = true;
     ThreadSettings settings;
 };
 
-// The running thread. Never null: start-up's auto-execute thread is the first.
+// The running thread. Never null: record 0 of the thread stack is the auto-execute section's, and after that
+// section ends the idle state whose settings every new thread copies.
 extern PseudoThread* g_thread;
+extern int32_t g_threadCount;       // running pseudo-threads (the auto-execute section counts while it runs)
+extern bool g_allowInterruption;    // cleared while the exit sequence runs
+extern int32_t g_interruptTime;     // Thread "Interrupt": ms a new thread stays uninterruptible
+extern int32_t g_interruptLines;    // ... and the lines it may run meanwhile
+extern uint32_t g_lastCheckTick;    // when the queue was last looked at
+extern int32_t g_pausedThreads;
+
+// The thread stack's spare record beyond #MaxThreads lets the exit callbacks run with every record in use.
+int32_t MaxThreads();
+PseudoThread& DefaultThread();  // record 0
+
+// The auto-execute section counts as a running thread; it starts uninterruptible for 100 ms. When it ends
+// any event may interrupt the idle state.
+void BeginAutoExecuteThread();
+void EndAutoExecuteThread();
+
+// Pushes a new record: settings copied from record 0, per-thread fields cleared, the thread uninterruptible
+// for its first moments as Thread "Interrupt" says.
+void StartPseudoThread(int32_t priority);
+// Re-initialises the current record for another callback of the same launch.
+void ResetPseudoThread(int32_t priority);
+// Pops the current record; the interrupted thread continues untouched. When the last thread ends and the
+// script is not resident, the script exits.
+void EndPseudoThread();
+bool IsInterruptible();
 
 // Reports a thrown value that nothing will catch (the error report of the line that raised it, or of the
 // current line), then leaves it in the thread so that the thread ends. For a continuable error the user

@@ -24,7 +24,7 @@ namespace brm {
 
 namespace {
 
-constexpr unsigned kResidentWaitMs = 10;
+constexpr int32_t kResidentWaitMs = 10;
 
 Msg MessageForException(DWORD code) {
     if (code == EXCEPTION_ACCESS_VIOLATION) return Msg::InvalidMemory;
@@ -77,8 +77,10 @@ int RunProgram(int argc, wchar_t** argv) {
 
     InitStackGuard();
     SetUnhandledExceptionFilter(ExceptionGuard);
+    BeginAutoExecuteThread();
     Status status = RunAutoExecute();
-    if (IsPersistent()) PumpMessages(PumpMode::Resident, kResidentWaitMs);
+    EndAutoExecuteThread();
+    if (IsPersistent()) PumpMessages(kResidentWaitMs, PumpMode::Resident);
     // An error that ended the script is a failure even when the script never set an exit code.
     if (status == Status::Fail && g_script.exitCode == 0) g_script.exitCode = 2;
     ExitWithReason(status == Status::Fail ? ExitReason::Error : ExitReason::Exit, g_script.exitCode);
