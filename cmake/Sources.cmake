@@ -15,6 +15,7 @@ set(BRM_SOURCES
   # runtime
   src/runtime/CallbackList.cpp
   src/runtime/MessageLoop.cpp
+  src/runtime/MessageMonitor.cpp
   src/runtime/PseudoThread.cpp
   src/runtime/ScriptTimer.cpp
   # loader
@@ -76,5 +77,6 @@ set(BRM_SOURCES
   src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
+  src/system/WindowMessages.cpp
   src/system/TextStream.cpp
 )

@@ -185,7 +185,10 @@
     /* regular expressions */                                                                        \
     X(RegExCompileError, L"Compile error %d at offset %d: %s")                                       \
     X(RegExExecError, L"PCRE execution error.")                                                      \
-    X(InvalidCallout, L"Invalid callout")
+    X(InvalidCallout, L"Invalid callout")                                                            \
+    /* window messages */                                                                            \
+    X(TargetWindowNotFound, L"Target window not found.")                                             \
+    X(SendTimeout, L"Timeout")
 
 namespace brm {
 

@@ -497,6 +497,13 @@ void BifSleep(int32_t delay);                                                  /
 int64_t BifCritical(Opt<const Char*> setting);                                 // runtime/MessageLoop.cpp
 FResult BifThread(const Char* command, Opt<int64_t> value1, Opt<int64_t> value2);  // runtime/MessageLoop.cpp
 FResult BifSetTimer(Opt<IObject*> function, Opt<int64_t> period, Opt<int32_t> priority);  // runtime/ScriptTimer.cpp
+FResult BifOnMessage(uint32_t message, IObject* callback, Opt<int64_t> maxThreads);  // runtime/MessageMonitor.cpp
+FResult BifSendMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken*> lParam, Opt<ValueToken*> control,
+                       Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
+                       Opt<const Char*> excludeText, Opt<int64_t> timeout, ValueRet ret);  // system/WindowMessages.cpp
+FResult BifPostMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken*> lParam, Opt<ValueToken*> control,
+                       Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
+                       Opt<const Char*> excludeText);  // system/WindowMessages.cpp
 
 // Binary search (A-to-Z fold) of the typed table; null when absent.
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length);

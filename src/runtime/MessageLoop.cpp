@@ -5,6 +5,7 @@
 #include "base/SortedTable.h"
 #include "expr/Conversions.h"
 #include "objects/MdFunc.h"
+#include "runtime/MessageMonitor.h"
 #include "runtime/ScriptTimer.h"
 #include "startup/Exit.h"
 #include "startup/MainWindow.h"
@@ -27,7 +28,7 @@ bool SameWord(const Char* a, const Char* b) { return CompareFoldAZ(a, wcslen(a),
 
 }  // namespace
 
-bool IsPersistent() { return g_persistent || g_enabledTimers > 0; }
+bool IsPersistent() { return g_persistent || g_enabledTimers > 0 || HaveMessageMonitors(); }
 
 bool BifPersistent(Opt<bool> persist) {
     bool previous = g_persistent;
@@ -112,6 +113,10 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
             continue;
         }
         ++retrieved;
+        if (HaveMessageMonitors()) {
+            LRESULT answer = 0;
+            if (OfferToMonitors(msg.hwnd, msg.message, msg.wParam, msg.lParam, &msg, &answer)) continue;
+        }
         switch (msg.message) {
             case WM_QUIT:
                 ExitWithReason(ExitReason::Close, static_cast<int32_t>(msg.wParam));
@@ -127,8 +132,13 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 }
                 break;
         }
+        // The window procedure must not offer this message to the monitors a second time.
+        PseudoThread& current = *g_thread;
+        current.dispatching = true;
+        current.dispatchedMessage = msg.message;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+        current.dispatching = false;
     }
 done:
     g_lastCheckTick = GetTickCount();

@@ -109,6 +109,8 @@ struct PseudoThread {
     int32_t uninterruptedLines = 0;    // lines run while uninterruptible
     int32_t uninterruptibleTime = 0;   // ms the thread stays uninterruptible after it starts; -1 until it ends
     uint32_t startTick = 0;
+    uint32_t dispatchedMessage = 0;  // the message PumpMessages last handed to DispatchMessageW
+    bool dispatching = false;        // ... and already offered to the message monitors
     bool paused = false;
     bool interruptible = true;
     ThreadSettings settings;

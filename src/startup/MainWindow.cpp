@@ -2,6 +2,8 @@
 #include "startup/MainWindow.h"
 #include <shellapi.h>
 #include "base/Messages.h"
+#include "runtime/MessageMonitor.h"
+#include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
 #include "startup/Reload.h"
 #include "startup/ScriptHost.h"
@@ -122,6 +124,15 @@ void ReloadScript() {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (HaveMessageMonitors()) {
+        // A message PumpMessages is dispatching was offered to the monitors already.
+        if (g_thread->dispatching && g_thread->dispatchedMessage == msg) {
+            g_thread->dispatching = false;
+        } else {
+            LRESULT answer = 0;
+            if (OfferToMonitors(hwnd, msg, wParam, lParam, nullptr, &answer)) return answer;
+        }
+    }
     switch (msg) {
         case WM_COMMAND:
             if (hwnd == g_mainWindow && RunMenuCommand(LOWORD(wParam))) return 0;
