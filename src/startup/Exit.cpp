@@ -2,6 +2,7 @@
 #include "startup/Exit.h"
 #include "exec/GlobalVars.h"
 #include "runtime/CallbackList.h"
+#include "runtime/PseudoThread.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
 
@@ -44,8 +45,12 @@ void ExitWithReason(ExitReason reason, int32_t exitCode) {
         ValueToken* params[] = {&reasonText, &codeToken};
         int64_t answer = 0;
         bool failed = false;
+        // Nothing interrupts the callbacks: a timer or a message that fires while they wait stays queued.
+        bool allowed = g_allowInterruption;
+        g_allowInterruption = false;
         bool stopped = g_onExit.CallInOrder(params, 2, &answer, &failed);
         if (stopped && !failed && static_cast<int>(reason) >= 0) {
+            g_allowInterruption = allowed;
             g_script.exitInProgress = false;  // cancelled: the caller carries on (or ends its thread)
             return;
         }
