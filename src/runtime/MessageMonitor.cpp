@@ -33,6 +33,7 @@ struct DispatchPosition {
 
 std::vector<Monitor> s_monitors;
 DispatchPosition* s_positions = nullptr;
+bool s_stopped = false;
 
 Monitor* Find(uint32_t message, IObject* callback, size_t* at) {
     for (size_t i = 0; i < s_monitors.size(); ++i)
@@ -98,10 +99,12 @@ bool RunMonitor(DispatchPosition& pos, HWND hwnd, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-bool HaveMessageMonitors() { return !s_monitors.empty(); }
+bool HaveMessageMonitors() { return !s_stopped && !s_monitors.empty(); }
+
+void StopMessageMonitors() { s_stopped = true; }
 
 bool OfferToMonitors(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const MSG* msg, LRESULT* result) {
-    if (s_monitors.empty()) return false;
+    if (!HaveMessageMonitors()) return false;
     DispatchPosition pos{s_positions, 0, s_monitors.size(), false};
     s_positions = &pos;
     bool answered = false;

@@ -7,6 +7,9 @@
 namespace brm {
 
 bool HaveMessageMonitors();
+// The exit sequence's clean-up: no script code may run once the globals are released, so the messages
+// that destroying the windows sends are no longer offered.
+void StopMessageMonitors();
 
 // Offers a message to the monitors of its number in list order; true when one answered, with the value
 // for the window procedure in *result. msg is the queued record when the message came from the queue.

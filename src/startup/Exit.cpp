@@ -2,6 +2,7 @@
 #include "startup/Exit.h"
 #include "exec/GlobalVars.h"
 #include "runtime/CallbackList.h"
+#include "runtime/MessageMonitor.h"
 #include "runtime/PseudoThread.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
@@ -26,6 +27,7 @@ const wchar_t* ExitReasonText(ExitReason reason) {
 }
 
 void Terminate(ExitReason reason, int32_t exitCode) {
+    StopMessageMonitors();
     // A critical error may have left objects inconsistent: their destructors are not run then.
     if (reason != ExitReason::Critical) FreeGlobals();
     PostQuitMessage(exitCode);
