@@ -457,6 +457,10 @@ Status GetScriptHwnd(CallResult& result, const Char*) {
 Status GetIsCritical(CallResult& result, const Char*) {
     return SetInteger(result, g_thread->settings.critical ? static_cast<int64_t>(g_thread->settings.checkInterval) : 0);
 }
+Status GetIsPaused(CallResult& result, const Char*) {
+    PseudoThread* below = InterruptedThread();
+    return SetInteger(result, below && below->paused ? 1 : 0);
+}
 Status GetBrmVersion(CallResult& result, const Char*) { return SetText(result, kVersion, wcslen(kVersion)); }
 // Threads cannot be paused or made critical yet, nor hotkeys suspended.
 Status GetZero(CallResult& result, const Char*) { return SetInteger(result, 0); }
@@ -614,7 +618,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"IsAdmin", {GetIsAdmin, nullptr}},
     {L"IsCompiled", {GetIsCompiled, nullptr}},
     {L"IsCritical", {GetIsCritical, nullptr}},
-    {L"IsPaused", {GetZero, nullptr}},
+    {L"IsPaused", {GetIsPaused, nullptr}},
     {L"IsSuspended", {GetZero, nullptr}},
     {L"KeyDelay", {GetDelay, SetDelay}},
     {L"KeyDelayPlay", {GetDelay, SetDelay}},

@@ -319,6 +319,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"OnError", BifOnError),
     BRM_MD_ROW(L"OnExit", BifOnExit),
     BRM_MD_ROW(L"OnMessage", BifOnMessage),
+    BRM_MD_ROW(L"Pause", BifPause),
     BRM_MD_ROW(L"Persistent", BifPersistent),
     BRM_MD_ROW(L"PostMessage", BifPostMessage),
     BRM_MD_ROW(L"ProcessExist", ProcessExist),

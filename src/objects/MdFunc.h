@@ -493,6 +493,7 @@ bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoo
 FResult BifReload();                                       // startup/Reload.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
+FResult BifPause(Opt<int64_t> state);                                          // runtime/MessageLoop.cpp
 void BifSleep(int32_t delay);                                                  // runtime/MessageLoop.cpp
 int64_t BifCritical(Opt<const Char*> setting);                                 // runtime/MessageLoop.cpp
 FResult BifThread(const Char* command, Opt<int64_t> value1, Opt<int64_t> value2);  // runtime/MessageLoop.cpp

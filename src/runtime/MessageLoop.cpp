@@ -173,6 +173,29 @@ int64_t BifCritical(Opt<const Char*> setting) {
     return previous;
 }
 
+// Pause [NewState]: without a value the calling thread waits here until a newer thread unpauses it;
+// 1, 0 and -1 pause, unpause or toggle the thread the current one interrupted.
+FResult BifPause(Opt<int64_t> state) {
+    if (!state) {
+        PseudoThread& t = *g_thread;
+        if (!t.paused) {
+            t.paused = true;
+            ++g_pausedThreads;
+        }
+        while (t.paused) PumpMessages(kPumpUnspecified, PumpMode::Timed);
+        return FrOk;
+    }
+    if (*state != 1 && *state != 0 && *state != -1) return FrParam(0);
+    PseudoThread* below = InterruptedThread();
+    if (!below) return FrOk;
+    bool pause = *state == -1 ? !below->paused : *state == 1;
+    if (pause != below->paused) {
+        below->paused = pause;
+        g_pausedThreads += pause ? 1 : -1;
+    }
+    return FrOk;
+}
+
 // Thread SubFunction [, Value1, Value2]
 FResult BifThread(const Char* command, Opt<int64_t> value1, Opt<int64_t> value2) {
     if (SameWord(command, L"Priority")) {

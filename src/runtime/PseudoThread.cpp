@@ -119,6 +119,8 @@ void EndPseudoThread() {
     }
 }
 
+PseudoThread* InterruptedThread() { return g_thread > s_threads ? g_thread - 1 : nullptr; }
+
 bool IsInterruptible() {
     if (!g_allowInterruption) return false;
     if (!g_threadCount) return true;

@@ -144,6 +144,8 @@ void ResetPseudoThread(int32_t priority);
 // script is not resident, the script exits.
 void EndPseudoThread();
 bool IsInterruptible();
+// The thread the current one interrupted; null in record 0.
+PseudoThread* InterruptedThread();
 
 // Reports a thrown value that nothing will catch (the error report of the line that raised it, or of the
 // current line), then leaves it in the thread so that the thread ends. For a continuable error the user
