@@ -32,8 +32,13 @@ void LineCheckSlow(uint32_t now);
 // lines an uninterruptible thread runs, so that it becomes interruptible after Thread "Interrupt"'s lines.
 inline void LineCheck() {
     PseudoThread& t = *g_thread;
-    uint32_t now = GetTickCount();
-    if (now - g_lastCheckTick > t.settings.checkInterval || t.paused) LineCheckSlow(now);
+    // The clock is read every few lines only: lines are far shorter than the check interval, and a line
+    // that waits (Sleep, a dialog) looks at the queue itself.
+    if (--g_linesUntilClock <= 0 || t.paused) {
+        g_linesUntilClock = kLinesPerClockRead;
+        uint32_t now = GetTickCount();
+        if (now - g_lastCheckTick > t.settings.checkInterval || t.paused) LineCheckSlow(now);
+    }
     if (!g_thread->interruptible && !g_thread->settings.critical) {
         PseudoThread& u = *g_thread;
         if (++u.uninterruptedLines > g_interruptLines && g_interruptLines >= 0) {

@@ -44,6 +44,7 @@ bool g_allowInterruption = true;
 int32_t g_interruptTime = 17;
 int32_t g_interruptLines = 1000;
 uint32_t g_lastCheckTick = 0;
+int32_t g_linesUntilClock = 0;
 int32_t g_pausedThreads = 0;
 
 int32_t MaxThreads() { return g_directives.maxThreads; }

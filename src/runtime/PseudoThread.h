@@ -124,6 +124,9 @@ extern bool g_allowInterruption;    // cleared while the exit sequence runs
 extern int32_t g_interruptTime;     // Thread "Interrupt": ms a new thread stays uninterruptible
 extern int32_t g_interruptLines;    // ... and the lines it may run meanwhile
 extern uint32_t g_lastCheckTick;    // when the queue was last looked at
+// Lines left before LineCheck reads the clock again: reading it costs more than a short line itself.
+extern int32_t g_linesUntilClock;
+constexpr int32_t kLinesPerClockRead = 16;
 extern int32_t g_pausedThreads;
 
 // The thread stack's spare record beyond #MaxThreads lets the exit callbacks run with every record in use.
