@@ -12,6 +12,7 @@ set(BRM_SOURCES
   src/startup/SingleInstance.cpp
   src/startup/Startup.cpp
   src/startup/TruePath.cpp
+  src/startup/UserMenu.cpp
   # runtime
   src/runtime/CallbackList.cpp
   src/runtime/MessageLoop.cpp

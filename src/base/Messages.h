@@ -186,6 +186,12 @@
     X(RegExCompileError, L"Compile error %d at offset %d: %s")                                       \
     X(RegExExecError, L"PCRE execution error.")                                                      \
     X(InvalidCallout, L"Invalid callout")                                                            \
+    /* menus */                                                                                      \
+    X(NonexistentMenuItem, L"Nonexistent menu item.")                                                \
+    X(MenuItemNameTooLong, L"Menu item name too long.")                                              \
+    X(TooManyMenuItems, L"Too many menu items.")                                                     \
+    X(MenuRenameFailed, L"Rename failed (name too long?).")                                          \
+    X(InvalidMenuType, L"Invalid menu type.")                                                        \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
     X(SendTimeout, L"Timeout")

@@ -16,6 +16,7 @@
 #include "objects/NativeClass.h"
 #include "objects/NativeFunc.h"
 #include "objects/Object.h"
+#include "startup/UserMenu.h"
 
 namespace brm {
 
@@ -298,6 +299,7 @@ Status CreateBuiltInClasses() {
     RegisterMapClass();
     RegisterFuncClass();
     RegisterRegExMatchClass();
+    RegisterMenuClasses();
     const auto idx = [](ClassId id) { return static_cast<int>(id); };
     // The roots first: Object.Prototype must exist before any Object::Create() without a base.
     Object* any = CreatePrototype(L"Any", nullptr);

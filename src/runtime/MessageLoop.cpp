@@ -10,6 +10,7 @@
 #include "startup/Exit.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/UserMenu.h"
 
 namespace brm {
 
@@ -128,6 +129,13 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 if (msg.hwnd == g_mainWindow && g_mainWindow && msg.lParam == 0) {
                     if (g_enabledTimers && CheckTimers()) launched = true;
                     if (timed && timeout >= 1 && (returnAtEmpty || remaining() <= 5)) goto done;
+                    continue;
+                }
+                break;
+            case kMenuItemMessage:
+                if (msg.hwnd == g_mainWindow && g_mainWindow) {
+                    LaunchMenuItem(static_cast<uint32_t>(msg.wParam));
+                    launched = true;
                     continue;
                 }
                 break;

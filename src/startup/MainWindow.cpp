@@ -7,6 +7,7 @@
 #include "startup/Exit.h"
 #include "startup/Reload.h"
 #include "startup/ScriptHost.h"
+#include "startup/UserMenu.h"
 
 namespace brm {
 
@@ -135,7 +136,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
     switch (msg) {
         case WM_COMMAND:
-            if (hwnd == g_mainWindow && RunMenuCommand(LOWORD(wParam))) return 0;
+            if (hwnd == g_mainWindow && (RunMenuCommand(LOWORD(wParam)) || PostMenuItemCommand(LOWORD(wParam))))
+                return 0;
             break;
         case WM_COMMNOTIFY:
             if (wParam == kReloadRequest) {

@@ -1,0 +1,90 @@
+// UserMenu: the native layout of Menu (a popup menu) and MenuBar (a window's menu bar). Items live in the
+// object's own list; the Win32 menu mirrors them once it exists, which is only when first shown or asked for.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+#include "objects/Object.h"
+
+namespace brm {
+
+class UserMenu;
+
+// Owns one Win32 menu. Submenus are detached before it is destroyed, because DestroyMenu destroys a
+// menu's submenus too, and a submenu may be shared by several menus.
+class MenuHandle {
+public:
+    MenuHandle() = default;
+    ~MenuHandle() { Reset(); }
+    MenuHandle(const MenuHandle&) = delete;
+    MenuHandle& operator=(const MenuHandle&) = delete;
+    HMENU Get() const { return m_menu; }
+    void Adopt(HMENU menu) { Reset(); m_menu = menu; }
+    void Reset();
+
+private:
+    HMENU m_menu = nullptr;
+};
+
+struct MenuItem {
+    std::wstring name;      // empty for a separator
+    Ref<IObject> callback;  // null for a separator, a submenu item or a standard item without one
+    Ref<UserMenu> submenu;
+    UserMenu* owner = nullptr;
+    uint32_t id = 0;
+    int32_t priority = 0;
+    uint16_t state = 0;     // MFS_CHECKED, MFS_DISABLED
+    uint16_t type = 0;      // MFT_RADIOCHECK, MFT_MENUBREAK, MFT_MENUBARBREAK, MFT_RIGHTJUSTIFY (never SEPARATOR)
+};
+
+class UserMenu : public Object {
+public:
+    enum class Kind : uint8_t { Popup = 1, Bar = 2 };
+
+    static UserMenu* Create(Kind kind);
+
+    Status Member(CallResult& result, int identity, int invokeKind, ValueToken** params, int paramCount);
+
+    Kind GetKind() const { return m_kind; }
+    // The menu's handle, created (with the handles of its submenus) when it does not exist yet.
+    HMENU EnsureHandle();
+    // The item with this command id, in any menu; its menu and 0-based position through the outputs.
+    static MenuItem* FindById(uint32_t id, UserMenu** menu, size_t* position);
+    static UserMenu* FromHandle(HMENU menu);
+
+protected:
+    explicit UserMenu(IObject* base, Kind kind);
+    ~UserMenu() override;
+
+private:
+    MenuItem* FindItem(const Char* ref, size_t* position);
+    bool Contains(const UserMenu* other) const;
+    bool InsertIntoHandle(MenuItem& item, size_t position);
+    void RefreshInHandle(size_t position);
+    void RemoveItemAt(size_t position);
+    void RemoveAllItems();
+    Status AddItem(const Char* name, bool haveName, const ValueToken* target, const Char* options, bool haveOptions,
+                   const Char* before, bool haveBefore);
+    Status SetState(const Char* ref, uint16_t bit, int mode);
+    void ApplyDefault();
+
+    std::vector<std::unique_ptr<MenuItem>> m_items;
+    MenuHandle m_handle;
+    MenuItem* m_default = nullptr;
+    Kind m_kind;
+    uint8_t m_clickCount = 2;
+};
+
+// Registers Menu and MenuBar with their members; start-up calls it before the class tree is built.
+void RegisterMenuClasses();
+
+// WM_COMMAND on the main window for an id no standard command handles: true when a script menu item has
+// this id and a callback, whose thread is then launched from the message loop (kMenuItemMessage).
+bool PostMenuItemCommand(uint32_t id);
+// Starts the callback of the item with this id as a new pseudo-thread, if the item still exists.
+void LaunchMenuItem(uint32_t id);
+constexpr UINT kMenuItemMessage = WM_USER + 2;
+
+}  // namespace brm
