@@ -316,6 +316,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"FileAppend", BifFileAppend),
     BRM_MD_ROW(L"FileEncoding", FileEncoding),
     BRM_MD_ROW(L"IsLabel", IsLabel),
+    BRM_MD_ROW(L"MenuFromHandle", BifMenuFromHandle),
     BRM_MD_ROW(L"OnError", BifOnError),
     BRM_MD_ROW(L"OnExit", BifOnExit),
     BRM_MD_ROW(L"OnMessage", BifOnMessage),

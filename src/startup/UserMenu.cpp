@@ -12,6 +12,7 @@
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
 #include "objects/Func.h"
+#include "objects/MdFunc.h"
 #include "objects/NativeClass.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
@@ -597,6 +598,18 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
     }
     }
     return Status::NotHandled;
+}
+
+// MenuFromHandle Handle: the menu object, or "" for a handle that is not one of this script's menus.
+FResult BifMenuFromHandle(int64_t handle, ValueRet ret) {
+    UserMenu* menu = UserMenu::FromHandle(reinterpret_cast<HMENU>(static_cast<uintptr_t>(handle)));
+    if (menu) {
+        menu->AddRef();  // the result owns one reference
+        ret.result->value.SetObject(menu);
+    } else {
+        ret.result->value.SetString(L"", 0);
+    }
+    return FrOk;
 }
 
 bool PostMenuItemCommand(uint32_t id) {
