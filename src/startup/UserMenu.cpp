@@ -58,7 +58,7 @@ void FreeId(uint32_t id) {
 
 enum MenuMember : uint8_t {
     kAdd, kAddStandard, kCheck, kClickCount, kDefault, kDelete, kDisable, kEnable, kHandle, kInsert, kRename,
-    kShow, kToggleCheck, kToggleEnable, kUncheck,
+    kSetColor, kShow, kToggleCheck, kToggleEnable, kUncheck,
 };
 
 const ObjectMemberDef kMenuMembers[] = {
@@ -73,6 +73,7 @@ const ObjectMemberDef kMenuMembers[] = {
     {L"Handle", MemberThunk<UserMenu, &UserMenu::Member>, kHandle, MemberKind::ReadOnlyProperty, 0, 0},
     {L"Insert", MemberThunk<UserMenu, &UserMenu::Member>, kInsert, MemberKind::Method, 0, 4},
     {L"Rename", MemberThunk<UserMenu, &UserMenu::Member>, kRename, MemberKind::Method, 1, 2},
+    {L"SetColor", MemberThunk<UserMenu, &UserMenu::Member>, kSetColor, MemberKind::Method, 0, 2},
     {L"Show", MemberThunk<UserMenu, &UserMenu::Member>, kShow, MemberKind::Method, 0, 2},
     {L"ToggleCheck", MemberThunk<UserMenu, &UserMenu::Member>, kToggleCheck, MemberKind::Method, 1, 1},
     {L"ToggleEnable", MemberThunk<UserMenu, &UserMenu::Member>, kToggleEnable, MemberKind::Method, 1, 1},
@@ -123,6 +124,53 @@ bool ParsePosition(const Char* ref, size_t& position) {
         if (value > 0xFFFFFFFFu) value = 0xFFFFFFFFu;  // no menu has that many items
     }
     position = static_cast<size_t>(value);
+    return true;
+}
+
+// Named colours as RGB; any other text is six hexadecimal digits (red, green, blue).
+struct ColorName {
+    const Char* name;
+    uint32_t rgb;
+};
+const ColorName kColorNames[] = {
+    {L"Black", 0x000000}, {L"Silver", 0xC0C0C0}, {L"Gray", 0x808080},   {L"White", 0xFFFFFF},
+    {L"Maroon", 0x800000}, {L"Red", 0xFF0000},   {L"Purple", 0x800080}, {L"Fuchsia", 0xFF00FF},
+    {L"Green", 0x008000}, {L"Lime", 0x00FF00},   {L"Olive", 0x808000},  {L"Yellow", 0xFFFF00},
+    {L"Navy", 0x000080},  {L"Blue", 0x0000FF},   {L"Teal", 0x008080},   {L"Aqua", 0x00FFFF},
+};
+
+COLORREF FromRgb(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+// A colour as the script gives it: an integer RGB, a name, "Default" or "" for the system colour, or
+// six hexadecimal digits. False for anything else.
+bool ParseColor(const ValueToken& v, Char* buffer, COLORREF& color) {
+    if (v.symbol == SymInteger) {
+        if (v.valueInt64 < 0 || v.valueInt64 > 0xFFFFFF) return false;
+        color = FromRgb(static_cast<uint32_t>(v.valueInt64));
+        return true;
+    }
+    if (v.symbol != SymString) return false;
+    const Char* text = TokenToString(v, buffer);
+    if (!*text || CompareFoldAZ(text, L"Default") == 0) {
+        color = UserMenu::kDefaultMenuColor;
+        return true;
+    }
+    for (const ColorName& c : kColorNames)
+        if (CompareFoldAZ(text, c.name) == 0) {
+            color = FromRgb(c.rgb);
+            return true;
+        }
+    if (wcslen(text) != 6) return false;
+    uint32_t rgb = 0;
+    for (int i = 0; i < 6; ++i) {
+        Char ch = text[i];
+        uint32_t digit = ch >= L'0' && ch <= L'9' ? ch - L'0'
+                         : ch >= L'a' && ch <= L'f' ? ch - L'a' + 10
+                         : ch >= L'A' && ch <= L'F' ? ch - L'A' + 10 : 16;
+        if (digit > 15) return false;
+        rgb = rgb << 4 | digit;
+    }
+    color = FromRgb(rgb);
     return true;
 }
 
@@ -289,6 +337,7 @@ HMENU UserMenu::EnsureHandle() {
     info.fMask = MIM_STYLE;
     info.dwStyle = MNS_CHECKORBMP;
     SetMenuInfo(menu, &info);
+    ApplyBackground();
     for (size_t i = 0; i < m_items.size(); ++i) InsertIntoHandle(*m_items[i], i);
     ApplyDefault();
     return menu;
@@ -329,6 +378,31 @@ void UserMenu::ApplyDefault() {
     for (size_t i = 0; i < m_items.size(); ++i)
         if (m_items[i].get() == m_default) position = static_cast<UINT>(i);
     SetMenuDefaultItem(m_handle.Get(), position, TRUE);
+}
+
+// Each menu paints with its own brush; MIM_APPLYTOSUBMENUS would lend this menu's brush to submenus
+// that may outlive it (a shared submenu), so submenus are given the colour one by one instead.
+void UserMenu::ApplyBackground() {
+    if (!m_handle.Get()) return;
+    MENUINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIM_BACKGROUND;
+    info.hbrBack = m_brush.Get();
+    SetMenuInfo(m_handle.Get(), &info);
+}
+
+bool UserMenu::SetBackground(COLORREF color, bool toSubmenus) {
+    HBRUSH brush = nullptr;
+    if (color != kDefaultMenuColor && !(brush = CreateSolidBrush(color))) return false;
+    MenuBrush old;
+    old.Adopt(m_brush.Detach());  // deleted on return, once the handle no longer paints with it
+    m_brush.Adopt(brush);
+    m_color = color;
+    ApplyBackground();
+    if (toSubmenus)
+        for (const auto& item : m_items)
+            if (item->submenu && !item->submenu->SetBackground(color, true)) return false;
+    return true;
 }
 
 void UserMenu::RemoveItemAt(size_t position) {
@@ -557,6 +631,16 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
         HMENU menu = EnsureHandle();
         if (!menu) return RaiseOSErrorCode(GetLastError());
         result.value.SetInteger(static_cast<int64_t>(reinterpret_cast<uintptr_t>(menu)));
+        return Status::Ok;
+    }
+    case kSetColor: {
+        COLORREF color = kDefaultMenuColor;
+        if (!IsOmitted(params, paramCount, 0)) {
+            ValueToken v = Deref(*params[0]);
+            if (!ParseColor(v, buffers[0], color)) return RaiseParamError(0, v);
+        }
+        bool toSubmenus = IsOmitted(params, paramCount, 1) || TokenToBool(Deref(*params[1]));
+        if (!SetBackground(color, toSubmenus)) return RaiseOSErrorCode(GetLastError());
         return Status::Ok;
     }
     case kShow: {

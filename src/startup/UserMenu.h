@@ -28,6 +28,29 @@ private:
     HMENU m_menu = nullptr;
 };
 
+// Owns a menu's background brush.
+class MenuBrush {
+public:
+    MenuBrush() = default;
+    ~MenuBrush() { Reset(); }
+    MenuBrush(const MenuBrush&) = delete;
+    MenuBrush& operator=(const MenuBrush&) = delete;
+    HBRUSH Get() const { return m_brush; }
+    void Adopt(HBRUSH brush) { Reset(); m_brush = brush; }
+    HBRUSH Detach() {
+        HBRUSH b = m_brush;
+        m_brush = nullptr;
+        return b;
+    }
+    void Reset() {
+        if (m_brush) DeleteObject(m_brush);
+        m_brush = nullptr;
+    }
+
+private:
+    HBRUSH m_brush = nullptr;
+};
+
 struct MenuItem {
     std::wstring name;      // empty for a separator
     Ref<IObject> callback;  // null for a separator, a submenu item or a standard item without one
@@ -41,6 +64,8 @@ struct MenuItem {
 
 class UserMenu : public Object {
 public:
+    static constexpr COLORREF kDefaultMenuColor = 0xFF000000;  // the system's menu colour
+
     enum class Kind : uint8_t { Popup = 1, Bar = 2 };
 
     static UserMenu* Create(Kind kind);
@@ -69,9 +94,13 @@ private:
                    const Char* before, bool haveBefore);
     Status SetState(const Char* ref, uint16_t bit, int mode);
     void ApplyDefault();
+    void ApplyBackground();
+    bool SetBackground(COLORREF color, bool toSubmenus);
 
     std::vector<std::unique_ptr<MenuItem>> m_items;
     MenuHandle m_handle;
+    MenuBrush m_brush;  // declared after the handle: the menu is destroyed before the brush it paints with
+    COLORREF m_color = kDefaultMenuColor;
     MenuItem* m_default = nullptr;
     Kind m_kind;
     uint8_t m_clickCount = 2;

@@ -185,5 +185,38 @@ TEST_F(UserMenuTest, OptionsOnlyUpdatesKeepTheItemAndItsId) {
     EXPECT_EQ(position, 0u);
 }
 
+COLORREF BrushColor(HMENU h) {
+    MENUINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIM_BACKGROUND;
+    if (!GetMenuInfo(h, &info) || !info.hbrBack) return CLR_INVALID;
+    LOGBRUSH lb{};
+    GetObjectW(info.hbrBack, sizeof(lb), &lb);
+    return lb.lbColor;
+}
+
+TEST_F(UserMenuTest, BackgroundColourReachesSubmenusThroughTheirOwnBrushes) {
+    Ref<UserMenu> sub(UserMenu::Create(UserMenu::Kind::Popup));
+    Ref<UserMenu> m(UserMenu::Create(UserMenu::Kind::Popup));
+    ASSERT_EQ(Call(m.get(), L"Add", {Text(L"Sub"), Obj(sub.get())}), Status::Ok);
+    HMENU h = Handle(m.get()), hs = Handle(sub.get());
+    ASSERT_EQ(Call(m.get(), L"SetColor", {Text(L"red")}), Status::Ok);
+    EXPECT_EQ(BrushColor(h), RGB(255, 0, 0));
+    EXPECT_EQ(BrushColor(hs), RGB(255, 0, 0));
+    ValueToken number;
+    number.SetInteger(0x0080FF);
+    ValueToken no;
+    no.SetInteger(0);
+    ASSERT_EQ(Call(m.get(), L"SetColor", {number, no}), Status::Ok);
+    EXPECT_EQ(BrushColor(h), RGB(0, 0x80, 0xFF));
+    EXPECT_EQ(BrushColor(hs), RGB(255, 0, 0));  // not applied to submenus
+    ASSERT_EQ(Call(sub.get(), L"SetColor", {Text(L"00ff80")}), Status::Ok);
+    EXPECT_EQ(BrushColor(hs), RGB(0, 0xFF, 0x80));
+    m = Ref<UserMenu>();
+    EXPECT_EQ(BrushColor(hs), RGB(0, 0xFF, 0x80));  // its own brush survives the parent
+    ASSERT_EQ(Call(sub.get(), L"SetColor", {}), Status::Ok);
+    EXPECT_EQ(BrushColor(hs), CLR_INVALID);
+}
+
 }  // namespace
 }  // namespace brm::test
