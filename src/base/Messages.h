@@ -192,6 +192,7 @@
     X(TooManyMenuItems, L"Too many menu items.")                                                     \
     X(MenuRenameFailed, L"Rename failed (name too long?).")                                          \
     X(InvalidMenuType, L"Invalid menu type.")                                                        \
+    X(CantLoadIcon, L"Can't load icon.")                                                             \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
     X(SendTimeout, L"Timeout")

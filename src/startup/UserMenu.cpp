@@ -58,7 +58,7 @@ void FreeId(uint32_t id) {
 
 enum MenuMember : uint8_t {
     kAdd, kAddStandard, kCheck, kClickCount, kDefault, kDelete, kDisable, kEnable, kHandle, kInsert, kRename,
-    kSetColor, kShow, kToggleCheck, kToggleEnable, kUncheck,
+    kSetColor, kSetIcon, kShow, kToggleCheck, kToggleEnable, kUncheck,
 };
 
 const ObjectMemberDef kMenuMembers[] = {
@@ -74,6 +74,7 @@ const ObjectMemberDef kMenuMembers[] = {
     {L"Insert", MemberThunk<UserMenu, &UserMenu::Member>, kInsert, MemberKind::Method, 0, 4},
     {L"Rename", MemberThunk<UserMenu, &UserMenu::Member>, kRename, MemberKind::Method, 1, 2},
     {L"SetColor", MemberThunk<UserMenu, &UserMenu::Member>, kSetColor, MemberKind::Method, 0, 2},
+    {L"SetIcon", MemberThunk<UserMenu, &UserMenu::Member>, kSetIcon, MemberKind::Method, 2, 4},
     {L"Show", MemberThunk<UserMenu, &UserMenu::Member>, kShow, MemberKind::Method, 0, 2},
     {L"ToggleCheck", MemberThunk<UserMenu, &UserMenu::Member>, kToggleCheck, MemberKind::Method, 1, 1},
     {L"ToggleEnable", MemberThunk<UserMenu, &UserMenu::Member>, kToggleEnable, MemberKind::Method, 1, 1},
@@ -172,6 +173,42 @@ bool ParseColor(const ValueToken& v, Char* buffer, COLORREF& color) {
     }
     color = FromRgb(rgb);
     return true;
+}
+
+// An item's picture at the given width: a bitmap file as it is (scaled), otherwise an icon of the file
+// (number n counted from 1, a negative number a resource id, 0 the first) drawn into a 32-bit bitmap with
+// its transparency, since menus show bitmaps only. Null when nothing could be loaded.
+HBITMAP LoadItemBitmap(const Char* file, int32_t number, int width) {
+    size_t n = wcslen(file);
+    if (n > 4 && CompareFoldAZ(file + n - 4, L".bmp") == 0)
+        return static_cast<HBITMAP>(LoadImageW(nullptr, file, IMAGE_BITMAP, width, 0, LR_LOADFROMFILE));
+    HICON icon = nullptr;
+    UINT iconId = 0;
+    int index = number > 0 ? number - 1 : number;
+    if (PrivateExtractIconsW(file, index, width, width, &icon, &iconId, 1, 0) != 1 || !icon) {
+        icon = static_cast<HICON>(LoadImageW(nullptr, file, IMAGE_ICON, width, width, LR_LOADFROMFILE));
+        if (!icon) return nullptr;
+    }
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -width;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC dc = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    if (bitmap && dc) {
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        DrawIconEx(dc, 0, 0, icon, width, width, 0, nullptr, DI_NORMAL);
+        SelectObject(dc, old);
+    }
+    if (dc) DeleteDC(dc);
+    DestroyIcon(icon);
+    return bitmap;
 }
 
 struct ParsedOptions {
@@ -355,6 +392,10 @@ bool UserMenu::InsertIntoHandle(MenuItem& item, size_t position) {
     } else {
         mii.fMask |= MIIM_STRING;
         mii.dwTypeData = const_cast<LPWSTR>(item.name.c_str());
+    }
+    if (item.icon.Get()) {
+        mii.fMask |= MIIM_BITMAP;
+        mii.hbmpItem = item.icon.Get();
     }
     if (item.submenu) {
         if (HMENU sub = item.submenu->EnsureHandle()) {
@@ -641,6 +682,37 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
         }
         bool toSubmenus = IsOmitted(params, paramCount, 1) || TokenToBool(Deref(*params[1]));
         if (!SetBackground(color, toSubmenus)) return RaiseOSErrorCode(GetLastError());
+        return Status::Ok;
+    }
+    case kSetIcon: {
+        BRM_TRY(TextParam(params, paramCount, 0, buffers[0], text[0], have[0]));
+        BRM_TRY(TextParam(params, paramCount, 1, buffers[1], text[1], have[1]));
+        int64_t number = 0, width = GetSystemMetrics(SM_CXSMICON);
+        for (int i = 2; i < 4; ++i) {
+            if (IsOmitted(params, paramCount, i)) continue;
+            ValueToken v = Deref(*params[i]);
+            if (TokenIsNumeric(v) == NumericKind::None) return RaiseParamTypeError(i, L"Integer", v);
+            (i == 2 ? number : width) = TokenToInt64(v);
+        }
+        if (width <= 0 || width > 256) width = GetSystemMetrics(SM_CXSMICON);
+        size_t position;
+        MenuItem* item = FindItem(text[0], &position);
+        if (!item) return RaiseMsg(ErrorClass::ValueError, Msg::NonexistentMenuItem, text[0]);
+        HBITMAP bitmap = nullptr;
+        if (*text[1] && wcscmp(text[1], L"*") != 0) {
+            bitmap = LoadItemBitmap(text[1], static_cast<int32_t>(number), static_cast<int>(width));
+            if (!bitmap) return RaiseMsg(ErrorClass::Error, Msg::CantLoadIcon, text[1]);
+        }
+        GdiObject<HBITMAP> old;
+        old.Adopt(item->icon.Detach());  // deleted once the handle shows the new picture
+        item->icon.Adopt(bitmap);
+        if (m_handle.Get()) {
+            MENUITEMINFOW mii{};
+            mii.cbSize = sizeof(mii);
+            mii.fMask = MIIM_BITMAP;
+            mii.hbmpItem = bitmap;
+            SetMenuItemInfoW(m_handle.Get(), static_cast<UINT>(position), TRUE, &mii);
+        }
         return Status::Ok;
     }
     case kShow: {

@@ -28,28 +28,30 @@ private:
     HMENU m_menu = nullptr;
 };
 
-// Owns a menu's background brush.
-class MenuBrush {
+// Owns a GDI object: a menu's background brush, an item's bitmap.
+template <class H>
+class GdiObject {
 public:
-    MenuBrush() = default;
-    ~MenuBrush() { Reset(); }
-    MenuBrush(const MenuBrush&) = delete;
-    MenuBrush& operator=(const MenuBrush&) = delete;
-    HBRUSH Get() const { return m_brush; }
-    void Adopt(HBRUSH brush) { Reset(); m_brush = brush; }
-    HBRUSH Detach() {
-        HBRUSH b = m_brush;
-        m_brush = nullptr;
-        return b;
+    GdiObject() = default;
+    ~GdiObject() { Reset(); }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    H Get() const { return m_object; }
+    void Adopt(H object) { Reset(); m_object = object; }
+    H Detach() {
+        H o = m_object;
+        m_object = nullptr;
+        return o;
     }
     void Reset() {
-        if (m_brush) DeleteObject(m_brush);
-        m_brush = nullptr;
+        if (m_object) DeleteObject(m_object);
+        m_object = nullptr;
     }
 
 private:
-    HBRUSH m_brush = nullptr;
+    H m_object = nullptr;
 };
+using MenuBrush = GdiObject<HBRUSH>;
 
 struct MenuItem {
     std::wstring name;      // empty for a separator
@@ -59,6 +61,7 @@ struct MenuItem {
     uint32_t id = 0;
     int32_t priority = 0;
     uint16_t state = 0;     // MFS_CHECKED, MFS_DISABLED
+    GdiObject<HBITMAP> icon;  // shown beside the item
     uint16_t type = 0;      // MFT_RADIOCHECK, MFT_MENUBREAK, MFT_MENUBARBREAK, MFT_RIGHTJUSTIFY (never SEPARATOR)
 };
 
@@ -98,8 +101,8 @@ private:
     bool SetBackground(COLORREF color, bool toSubmenus);
 
     std::vector<std::unique_ptr<MenuItem>> m_items;
+    MenuBrush m_brush;  // declared before the handle, so that the menu goes before the brush it paints with
     MenuHandle m_handle;
-    MenuBrush m_brush;  // declared after the handle: the menu is destroyed before the brush it paints with
     COLORREF m_color = kDefaultMenuColor;
     MenuItem* m_default = nullptr;
     Kind m_kind;

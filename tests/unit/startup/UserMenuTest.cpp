@@ -185,6 +185,35 @@ TEST_F(UserMenuTest, OptionsOnlyUpdatesKeepTheItemAndItsId) {
     EXPECT_EQ(position, 0u);
 }
 
+HBITMAP ItemBitmap(HMENU h, UINT pos) {
+    MENUITEMINFOW mii{};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_BITMAP;
+    return GetMenuItemInfoW(h, pos, TRUE, &mii) ? mii.hbmpItem : nullptr;
+}
+
+TEST_F(UserMenuTest, IconsAreBitmapsThatFollowTheItem) {
+    Ref<UserMenu> m(UserMenu::Create(UserMenu::Kind::Popup));
+    ASSERT_EQ(Call(m.get(), L"Add", {Text(L"One"), Callback()}), Status::Ok);
+    wchar_t dll[MAX_PATH];
+    GetSystemDirectoryW(dll, MAX_PATH);
+    wcscat(dll, L"\\shell32.dll");
+    ValueToken number, width;
+    number.SetInteger(3);
+    width.SetInteger(24);
+    ASSERT_EQ(Call(m.get(), L"SetIcon", {Text(L"One"), Text(dll), number, width}), Status::Ok);
+    HMENU h = Handle(m.get());
+    HBITMAP bitmap = ItemBitmap(h, 0);
+    ASSERT_NE(bitmap, nullptr);
+    BITMAP info{};
+    ASSERT_TRUE(GetObjectW(bitmap, sizeof(info), &info));
+    EXPECT_EQ(info.bmWidth, 24);
+    ASSERT_EQ(Call(m.get(), L"Rename", {Text(L"One"), Text(L"Renamed")}), Status::Ok);
+    EXPECT_EQ(ItemBitmap(h, 0), bitmap);  // renaming re-applies the picture
+    ASSERT_EQ(Call(m.get(), L"SetIcon", {Text(L"Renamed"), Text(L"*")}), Status::Ok);
+    EXPECT_EQ(ItemBitmap(h, 0), nullptr);
+}
+
 COLORREF BrushColor(HMENU h) {
     MENUINFO info{};
     info.cbSize = sizeof(info);
