@@ -134,7 +134,7 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 break;
             case kMenuItemMessage:
                 if (msg.hwnd == g_mainWindow && g_mainWindow) {
-                    LaunchMenuItem(static_cast<uint32_t>(msg.wParam));
+                    LaunchMenuItem(static_cast<uint32_t>(msg.lParam));
                     launched = true;
                     continue;
                 }

@@ -46,6 +46,7 @@ int32_t g_interruptLines = 1000;
 uint32_t g_lastCheckTick = 0;
 int32_t g_linesUntilClock = 0;
 int32_t g_pausedThreads = 0;
+uint8_t g_menuVisible = 0;
 
 int32_t MaxThreads() { return g_directives.maxThreads; }
 
@@ -123,7 +124,7 @@ void EndPseudoThread() {
 PseudoThread* InterruptedThread() { return g_thread > s_threads ? g_thread - 1 : nullptr; }
 
 bool IsInterruptible() {
-    if (!g_allowInterruption) return false;
+    if (!g_allowInterruption || g_menuVisible) return false;
     if (!g_threadCount) return true;
     PseudoThread& t = *g_thread;
     if (!t.interruptible && t.uninterruptibleTime != -1 &&

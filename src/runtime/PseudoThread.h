@@ -128,6 +128,9 @@ extern uint32_t g_lastCheckTick;    // when the queue was last looked at
 extern int32_t g_linesUntilClock;
 constexpr int32_t kLinesPerClockRead = 16;
 extern int32_t g_pausedThreads;
+// 1 while the program shows a popup menu itself, 2 inside a window's own menu loop (WM_ENTERMENULOOP to
+// WM_EXITMENULOOP): nothing is interrupted meanwhile, so a chosen item runs after the menu closes.
+extern uint8_t g_menuVisible;
 
 // The thread stack's spare record beyond #MaxThreads lets the exit callbacks run with every record in use.
 int32_t MaxThreads();

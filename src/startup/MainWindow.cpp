@@ -2,6 +2,7 @@
 #include "startup/MainWindow.h"
 #include <shellapi.h>
 #include "base/Messages.h"
+#include "runtime/MessageLoop.h"
 #include "runtime/MessageMonitor.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
@@ -138,6 +139,23 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         case WM_COMMAND:
             if (hwnd == g_mainWindow && (RunMenuCommand(LOWORD(wParam)) || PostMenuItemCommand(LOWORD(wParam))))
                 return 0;
+            break;
+        case kMenuItemMessage:
+            // Retrieved by another message loop (a message box, a window being moved): run it now if the
+            // running thread may be interrupted, else it is dropped, as a click on a busy script is.
+            if (hwnd == g_mainWindow) {
+                if (g_allowInterruption && !g_menuVisible && (!g_threadCount || IsInterruptible())) {
+                    PostMessageW(hwnd, msg, wParam, lParam);
+                    PumpMessages(-1, PumpMode::Nested);
+                }
+                return 0;
+            }
+            break;
+        case WM_ENTERMENULOOP:
+            if (!g_menuVisible) g_menuVisible = 2;
+            break;
+        case WM_EXITMENULOOP:
+            g_menuVisible = 0;
             break;
         case WM_COMMNOTIFY:
             if (wParam == kReloadRequest) {

@@ -748,7 +748,9 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
         if (!foreground || GetWindowThreadProcessId(foreground, nullptr) != GetCurrentThreadId())
             SetForegroundWindow(g_mainWindow);
         Ref<UserMenu> keep = Ref<UserMenu>::Borrow(this);  // a callback may release the last reference
+        g_menuVisible = 1;
         TrackPopupMenuEx(menu, TPM_LEFTBUTTON, at.x, at.y, g_mainWindow, nullptr);
+        g_menuVisible = 0;
         PumpMessages(-1, PumpMode::Timed);  // a chosen item's thread runs before Show returns
         return Status::Ok;
     }
@@ -773,7 +775,7 @@ bool PostMenuItemCommand(uint32_t id) {
     size_t position;
     MenuItem* item = UserMenu::FindById(id, &menu, &position);
     if (!item || !item->callback || !g_mainWindow) return false;
-    PostMessageW(g_mainWindow, kMenuItemMessage, id, 0);
+    PostMessageW(g_mainWindow, kMenuItemMessage, 0, static_cast<LPARAM>(id));
     return true;
 }
 

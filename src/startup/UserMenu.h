@@ -113,7 +113,8 @@ private:
 void RegisterMenuClasses();
 
 // WM_COMMAND on the main window for an id no standard command handles: true when a script menu item has
-// this id and a callback, whose thread is then launched from the message loop (kMenuItemMessage).
+// this id and a callback, whose thread is then launched from the message loop (kMenuItemMessage, with the
+// id in lParam; wParam is the Gui window whose menu bar holds the item, or 0).
 bool PostMenuItemCommand(uint32_t id);
 // Starts the callback of the item with this id as a new pseudo-thread, if the item still exists.
 void LaunchMenuItem(uint32_t id);
