@@ -288,6 +288,20 @@ int FormatFloat(double value, Char* buffer) {
     return Widen(narrow, length, buffer);
 }
 
+Char* PutPaddedDecimal(Char* out, uint32_t value, int width) {
+    Char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<Char>(L'0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (width-- > n)
+        *out++ = L'0';
+    while (n)
+        *out++ = digits[--n];
+    return out;
+}
+
 int FormatInt64(int64_t value, Char* buffer) {
     char narrow[24];
     auto [end, ec] = std::to_chars(narrow, narrow + sizeof(narrow), value);

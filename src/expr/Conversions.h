@@ -33,6 +33,8 @@ int64_t FloatToInt64(double d);        // toward zero; out of range, inf and NaN
 // "inf", "-inf" and "nan" (a NaN's sign is never shown).
 int FormatFloat(double value, Char* buffer);
 int FormatInt64(int64_t value, Char* buffer);
+// value in decimal, zero-padded to at least width digits (dates and times); no terminator. Returns the end.
+Char* PutPaddedDecimal(Char* out, uint32_t value, int width);
 
 // Token conversions. A Variable token reads its Var (refreshing cached text where needed). The numeric
 // parsers read a String token's text up to its terminator, so String texts are always terminated.

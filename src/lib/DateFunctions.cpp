@@ -28,32 +28,6 @@ constexpr double kMaxOffsetSeconds = 922337203685.0;
 
 inline bool IsBlank(Char c) { return c == L' ' || c == L'\t'; }
 
-int DayOfYear(const SYSTEMTIME& st) {
-    int day = st.wDay;
-    // A month outside 1 to 12 (the stamp is not validated) counts the whole months it passes.
-    for (int m = 1; m < st.wMonth && m <= 12; ++m)
-        day += DaysInMonth(st.wYear, m);
-    return day;
-}
-
-// Weeks of an ISO 8601 week-numbering year: 53 when it starts on a Thursday, or on a Wednesday in a leap year.
-int IsoWeeksIn(int year) {
-    auto p = [](int y) { return (y + y / 4 - y / 100 + y / 400) % 7; };
-    return p(year) == 4 || p(year - 1) == 3 ? 53 : 52;
-}
-
-void IsoWeek(const SYSTEMTIME& st, int& year, int& week) {
-    int isoWeekday = st.wDayOfWeek == 0 ? 7 : st.wDayOfWeek;  // Monday 1 to Sunday 7
-    year = st.wYear;
-    week = (DayOfYear(st) - isoWeekday + 10) / 7;
-    if (week < 1) {
-        --year;
-        week = IsoWeeksIn(year);
-    } else if (week > IsoWeeksIn(year)) {
-        ++year;
-        week = 1;
-    }
-}
 
 struct TimeOptions {
     LCID locale = LOCALE_USER_DEFAULT;
@@ -173,18 +147,7 @@ ptrdiff_t MakePictures(const Char* format, Char* picture, PictureKind& first) {
 
 // Decimal digits of a non-negative value, zero-padded to at least width; returns the count written.
 int PutDigits(Char* out, int value, int width) {
-    Char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<Char>(L'0' + value % 10);
-        value /= 10;
-    } while (value);
-    int written = 0;
-    for (; width > n; --width)
-        out[written++] = L'0';
-    while (n)
-        out[written++] = digits[--n];
-    return written;
+    return static_cast<int>(PutPaddedDecimal(out, static_cast<uint32_t>(value), width) - out);
 }
 
 

@@ -9,6 +9,7 @@
 #include <new>
 #include "base/Messages.h"
 #include "exec/Raise.h"
+#include "expr/Conversions.h"
 #include "lib/RegExCallout.h"
 
 namespace brm {
@@ -244,16 +245,6 @@ bool ScanCallouts(const Char* p, size_t n, CalloutSite* sites, int& count, bool&
     return true;
 }
 
-int FormatSmall(int value, Char* out) {
-    Char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<Char>(L'0' + value % 10);
-        value /= 10;
-    } while (value);
-    for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-    return n;
-}
 
 }  // namespace
 
@@ -340,8 +331,8 @@ bool RewriteCallouts(CompiledRegEx& r, const Char* p, size_t n, PCRE_UCHAR16*& o
             const Char head[] = {L'(', L'?', L'C'};
             memcpy(out + to, head, sizeof head);
             to += 3;
-            Char digits[12];
-            int dn = FormatSmall(k, digits);
+            Char digits[kScratchChars];
+            int dn = FormatInt64(k, digits);
             memcpy(out + to, digits, static_cast<size_t>(dn) * sizeof(Char));
             to += static_cast<size_t>(dn);
             out[to++] = L')';

@@ -69,4 +69,31 @@ bool ParseTimestamp(const Char* text, SYSTEMTIME& out, ValidateTime validate, pt
     return true;
 }
 
+int DayOfYear(const SYSTEMTIME& st) {
+    int day = st.wDay;
+    // A month outside 1 to 12 (the stamp is not validated) counts the whole months it passes.
+    for (int m = 1; m < st.wMonth && m <= 12; ++m)
+        day += DaysInMonth(st.wYear, m);
+    return day;
+}
+
+// Weeks of an ISO 8601 week-numbering year: 53 when it starts on a Thursday, or on a Wednesday in a leap year.
+static int IsoWeeksIn(int year) {
+    auto p = [](int y) { return (y + y / 4 - y / 100 + y / 400) % 7; };
+    return p(year) == 4 || p(year - 1) == 3 ? 53 : 52;
+}
+
+void IsoWeek(const SYSTEMTIME& st, int& year, int& week) {
+    int isoWeekday = st.wDayOfWeek == 0 ? 7 : st.wDayOfWeek;  // Monday 1 to Sunday 7
+    year = st.wYear;
+    week = (DayOfYear(st) - isoWeekday + 10) / 7;
+    if (week < 1) {
+        --year;
+        week = IsoWeeksIn(year);
+    } else if (week > IsoWeeksIn(year)) {
+        ++year;
+        week = 1;
+    }
+}
+
 }  // namespace brm

@@ -25,4 +25,9 @@ int DaysInMonth(int year, int month);
 // 1 to 12.
 int WeekdayOf(int year, int month, int day);
 
+// 1 to 366; a month outside 1 to 12 (a stamp that was not validated) counts the whole months it passes.
+int DayOfYear(const SYSTEMTIME& st);
+// The ISO 8601 week (weeks start on Monday; week 1 holds the year's first Thursday) and its year.
+void IsoWeek(const SYSTEMTIME& st, int& year, int& week);
+
 }  // namespace brm

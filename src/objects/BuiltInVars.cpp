@@ -11,6 +11,7 @@
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
+#include "lib/Timestamp.h"
 #include "loader/ScriptLine.h"
 #include "loader/SourceFiles.h"
 #include "objects/BuiltInFunctions.h"
@@ -135,14 +136,7 @@ ThreadSettings& Settings() { return g_thread->settings; }
 
 // Appends value in decimal, padded with zeros to width digits (the message formatter has no widths).
 Char* PutDigits(Char* out, unsigned value, int width) {
-    Char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<Char>(L'0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (width-- > n) *out++ = L'0';
-    while (n) *out++ = digits[--n];
+    out = PutPaddedDecimal(out, value, width);
     *out = L'\0';
     return out;
 }
@@ -369,36 +363,6 @@ const SYSTEMTIME& LocalNow(bool fresh) {
     return s_time;
 }
 
-int DayOfYear(const SYSTEMTIME& t) {
-    static constexpr int kBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    bool leap = (t.wYear % 4 == 0 && t.wYear % 100 != 0) || t.wYear % 400 == 0;
-    return kBefore[t.wMonth - 1] + t.wDay + (leap && t.wMonth > 2 ? 1 : 0);
-}
-
-// ISO 8601: weeks start on Monday; week 1 holds the year's first Thursday.
-void IsoWeek(const SYSTEMTIME& t, int& year, int& week) {
-    int isoDay = t.wDayOfWeek ? t.wDayOfWeek : 7;  // Monday 1 .. Sunday 7
-    int yday = DayOfYear(t);
-    week = (yday - isoDay + 10) / 7;
-    year = t.wYear;
-    auto weeksIn = [](int y) {
-        // A year has 53 weeks when it starts on a Thursday, or on a Wednesday in a leap year.
-        auto jan1 = [](int yy) {  // 0 Sunday .. 6 Saturday
-            int y1 = yy - 1;
-            return (1 + 5 * (y1 % 4) + 4 * (y1 % 100) + 6 * (y1 % 400)) % 7;
-        };
-        bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-        int d = jan1(y);
-        return d == 4 || (leap && d == 3) ? 53 : 52;
-    };
-    if (week < 1) {
-        --year;
-        week = weeksIn(year);
-    } else if (week > weeksIn(year)) {
-        ++year;
-        week = 1;
-    }
-}
 
 Status GetDatePart(CallResult& result, const Char* name) {
     const SYSTEMTIME& t = LocalNow(NameIs(name, L"MSec"));
