@@ -6,11 +6,13 @@ set(BRM_SOURCES
   # startup
   src/startup/CommandLine.cpp
   src/startup/Exit.cpp
+  src/startup/MainViews.cpp
   src/startup/MainWindow.cpp
   src/startup/Reload.cpp
   src/startup/ScriptHost.cpp
   src/startup/SingleInstance.cpp
   src/startup/Startup.cpp
+  src/startup/TrayIcon.cpp
   src/startup/TruePath.cpp
   src/startup/UserMenu.cpp
   # runtime

@@ -6,8 +6,10 @@
 #include "runtime/MessageMonitor.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
+#include "startup/MainViews.h"
 #include "startup/Reload.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include "startup/UserMenu.h"
 
 namespace brm {
@@ -17,6 +19,7 @@ HWND g_mainWindow = nullptr;
 namespace {
 
 bool s_destroying = false;
+UINT s_taskbarCreated = 0;  // the registered message the shell broadcasts when the taskbar is re-created
 
 constexpr const wchar_t* kHelpFile = L"Brindlemar.chm";
 constexpr const wchar_t* kInstallKey = L"SOFTWARE\\Brindlemar";
@@ -135,7 +138,14 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             if (OfferToMonitors(hwnd, msg, wParam, lParam, nullptr, &answer)) return answer;
         }
     }
+    if (msg == s_taskbarCreated && msg) {
+        HandleTaskbarCreated();
+        return 0;
+    }
     switch (msg) {
+        case kTrayIconMessage:
+            if (hwnd == g_mainWindow) HandleTrayMessage(lParam);
+            return 0;
         case WM_COMMAND:
             if (hwnd == g_mainWindow && (RunMenuCommand(LOWORD(wParam)) || PostMenuItemCommand(LOWORD(wParam))))
                 return 0;
@@ -218,6 +228,12 @@ bool RunMenuCommand(WORD id) {
             return true;
         case kTrayExit:
         case kMenuExit: ExitWithReason(ExitReason::Menu, g_script.exitCode); return true;
+        case kTrayOpen: ShowView(MainView::Last, true); return true;
+        case kMenuViewLines:
+        case kMenuViewVariables:
+        case kMenuViewHotkeys:
+        case kMenuViewKeyHistory: ShowView(static_cast<MainView>(id - kMenuViewLines + 1), true); return true;
+        case kMenuRefresh: RefreshView(); return true;
     }
     return false;
 }
@@ -243,12 +259,17 @@ bool CreateMainWindow() {
         MessageBoxW(nullptr, L"CreateWindow", g_script.scriptName.c_str(), MB_ICONERROR);
         return false;
     }
+    s_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    CreateTrayMenu();
+    CreateMainPane(g_mainWindow);
+    CreateTrayIcon();
     return true;
 }
 
 void DestroyMainWindow() {
     if (!g_mainWindow) return;
     s_destroying = true;
+    DestroyTrayIcon();
     DestroyWindow(g_mainWindow);
     g_mainWindow = nullptr;
 }

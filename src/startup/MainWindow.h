@@ -12,14 +12,27 @@ constexpr WPARAM kReplaceRequest = 1031;  // WM_COMMNOTIFY from a newer instance
 
 // Standard command ids: the tray menu's items and their menu-bar twins run the same command.
 enum MenuCommandId : WORD {
+    kTrayOpen = 65300,
     kTrayHelp = 65301,
+    kTrayFramePeek = 65302,
     kTrayReload = 65303,
     kTrayEditScript = 65304,
+    kTraySuspend = 65305,
+    kTrayPause = 65306,
     kTrayExit = 65307,
     kMenuReload = 65400,
     kMenuEditScript = 65401,
+    kMenuFramePeek = 65402,
+    kMenuPause = 65403,
+    kMenuSuspend = 65404,
     kMenuExit = 65405,
+    kMenuViewLines = 65406,
+    kMenuViewVariables = 65407,
+    kMenuViewHotkeys = 65408,
+    kMenuViewKeyHistory = 65409,
+    kMenuRefresh = 65410,
     kMenuUserManual = 65411,
+    kMenuWebSite = 65412,
 };
 
 extern HWND g_mainWindow;
