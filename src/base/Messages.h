@@ -18,6 +18,7 @@
     X(ReloadFailed, L"The script could not be reloaded.")                                            \
     X(CompanionLaunchFailed, L"Could not launch %s")                                                 \
     X(EditScriptFailed, L"Could not open script.")                                                   \
+    X(WebSiteFailed, L"Could not open %s in the default browser.")                                  \
     /* script source */                                                                              \
     X(FileCannotBeOpened, L"%s file \"%s\" cannot be opened.")                                       \
     X(TooManyIncludes, L"Too many includes.")                                                        \

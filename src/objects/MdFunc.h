@@ -491,6 +491,7 @@ private:
 FResult BifFileAppend(ValueToken& data, Opt<const Char*> file, Opt<const Char*> options);  // lib/FileAppend.cpp
 bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoop.cpp
 FResult BifReload();                                       // startup/Reload.cpp
+FResult BifEdit();                                         // startup/MainWindow.cpp
 FResult BifMenuFromHandle(int64_t handle, ValueRet ret);    // startup/UserMenu.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp

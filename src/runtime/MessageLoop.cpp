@@ -29,7 +29,9 @@ bool SameWord(const Char* a, const Char* b) { return CompareFoldAZ(a, wcslen(a),
 
 }  // namespace
 
-bool IsPersistent() { return g_persistent || g_enabledTimers > 0 || HaveMessageMonitors(); }
+bool IsPersistent() {
+    return g_persistent || g_enabledTimers > 0 || HaveMessageMonitors() || (g_mainWindow && IsWindowVisible(g_mainWindow));
+}
 
 bool BifPersistent(Opt<bool> persist) {
     bool previous = g_persistent;
@@ -126,6 +128,11 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 waitOver = true;
                 continue;
             case WM_TIMER:
+                if (msg.hwnd == g_mainWindow && g_mainWindow && msg.wParam == kInterruptCheckTimerId) {
+                    // A thread whose uninterruptible time has run out while it waits becomes interruptible.
+                    if (g_allowInterruption && !g_menuVisible && g_threadCount) IsInterruptible();
+                    continue;
+                }
                 if (msg.hwnd == g_mainWindow && g_mainWindow && msg.lParam == 0) {
                     if (g_enabledTimers && CheckTimers()) launched = true;
                     if (timed && timeout >= 1 && (returnAtEmpty || remaining() <= 5)) goto done;
@@ -140,6 +147,7 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 }
                 break;
         }
+        if (TranslateMainWindowKeys(msg)) continue;
         // The window procedure must not offer this message to the monitors a second time.
         PseudoThread& current = *g_thread;
         current.dispatching = true;

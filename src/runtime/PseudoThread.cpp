@@ -16,6 +16,7 @@
 #include "objects/Func.h"
 #include "runtime/MessageLoop.h"
 #include "startup/Exit.h"
+#include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
 #include <windows.h>
 
@@ -60,6 +61,7 @@ void BeginAutoExecuteThread() {
     t.startTick = GetTickCount();
     t.uninterruptedLines = 0;
     g_lastCheckTick = t.startTick;
+    if (g_mainWindow) SetTimer(g_mainWindow, kInterruptCheckTimerId, kInterruptCheckPeriodMs, nullptr);
 }
 
 void EndAutoExecuteThread() {
@@ -100,6 +102,13 @@ void StartPseudoThread(int32_t priority) {
 
 void ResetPseudoThread(int32_t priority) {
     InitRecord(*g_thread, priority);
+    g_runningFunc = nullptr;
+}
+
+void ResetForNextCallback() {
+    ClearThrown(*g_thread);
+    *g_thread = PseudoThread{};
+    g_thread->settings = s_threads[0].settings;
     g_runningFunc = nullptr;
 }
 
@@ -313,15 +322,17 @@ bool ReportUnhandled(ThrownValue* v, ErrorKind kind) {
         int64_t answer = 0;
         bool failed = false;
         g_onErrorRunning = true;
-        // The pending value is set aside while script code runs, so nothing the callbacks do can free it.
-        uint8_t savedMode = g_thread->errorMode;
-        ThrownValue* pending = g_thread->thrown;
+        // The callbacks run in this thread, each after the first on a fresh record; the thread's own record
+        // (its A_Index, loop items and settings) comes back afterwards, so a thread that continues after the
+        // error goes on where it was. The pending value is set aside, so nothing the callbacks do frees it.
+        PseudoThread saved = *g_thread;
+        UserFunc* savedFunc = g_runningFunc;
         g_thread->thrown = nullptr;
         g_thread->errorMode = 0;
-        bool answered = g_onError.CallInOrder(params, 2, &answer, &failed);
+        bool answered = g_onError.CallInOrder(params, 2, &answer, &failed, ResetForNextCallback);
         ClearThrown(*g_thread);
-        g_thread->thrown = pending;
-        g_thread->errorMode = savedMode;
+        *g_thread = saved;
+        g_runningFunc = savedFunc;
         g_onErrorRunning = false;
         if (answered) return !failed && answer < 0 && kind == ErrorKind::Continuable;
     }
