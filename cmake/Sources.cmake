@@ -49,6 +49,7 @@ set(BRM_SOURCES
   src/objects/Array.cpp
   src/objects/BuiltInClasses.cpp
   src/objects/BuiltInFunctions.cpp
+  src/objects/Buffer.cpp
   src/objects/BuiltInVars.cpp
   src/objects/ClassInit.cpp
   src/objects/Dispatch.cpp
@@ -80,6 +81,9 @@ set(BRM_SOURCES
   src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
+  src/system/FileFunctions.cpp
+  src/system/FileObject.cpp
+  src/system/FileRead.cpp
   src/system/WindowMessages.cpp
   src/system/TextStream.cpp
 )

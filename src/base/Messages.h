@@ -194,6 +194,8 @@
     X(MenuRenameFailed, L"Rename failed (name too long?).")                                          \
     X(InvalidMenuType, L"Invalid menu type.")                                                        \
     X(CantLoadIcon, L"Can't load icon.")                                                             \
+    /* files */                                                                                      \
+    X(ArchiveUnsupported, L"Extracting an archive is not supported; the source must be a directory.") \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
     X(SendTimeout, L"Timeout")

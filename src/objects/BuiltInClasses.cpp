@@ -9,6 +9,7 @@
 #include "expr/Var.h"
 #include "lib/RegExMatchInfo.h"
 #include "objects/Array.h"
+#include "objects/Buffer.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/ErrorObjects.h"
 #include "objects/Func.h"
@@ -17,6 +18,7 @@
 #include "objects/NativeFunc.h"
 #include "objects/Object.h"
 #include "startup/UserMenu.h"
+#include "system/FileObject.h"
 
 namespace brm {
 
@@ -300,6 +302,8 @@ Status CreateBuiltInClasses() {
     RegisterFuncClass();
     RegisterRegExMatchClass();
     RegisterMenuClasses();
+    RegisterBufferClass();
+    RegisterFileClass();
     const auto idx = [](ClassId id) { return static_cast<int>(id); };
     // The roots first: Object.Prototype must exist before any Object::Create() without a base.
     Object* any = CreatePrototype(L"Any", nullptr);
@@ -322,6 +326,8 @@ Status CreateBuiltInClasses() {
         const NativeClassDef& native = s_native[i];
         if (native.members && native.memberCount)
             BRM_TRY(AddNativeMembers(proto, row.name, native.members, native.memberCount));
+        if (native.bindMembers)
+            BRM_TRY(native.bindMembers(proto));
         IObject* baseClass = i ? static_cast<IObject*>(s_classes[idx(row.parent)]) : classProto;
         if (!(s_classes[i] = CreateClassObject(proto, baseClass)))
             return OutOfMemory();

@@ -12,11 +12,13 @@
 #include "loader/BlockLinker.h"
 #include "objects/BuiltInFunctions.h"
 #include "objects/BuiltInVars.h"
+#include "objects/Object.h"
 #include "objects/VarRef.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
 #include "startup/ScriptHost.h"
 #include "system/Encoding.h"
+#include "system/FileFunctions.h"
 
 namespace brm {
 
@@ -309,13 +311,35 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"DateDiff", BifDateDiff),
     BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
     BRM_MD_ROW(L"DetectHiddenWindows", DetectHiddenWindows),
+    BRM_MD_ROW(L"DirCopy", BifDirCopy),
+    BRM_MD_ROW(L"DirCreate", BifDirCreate),
+    BRM_MD_ROW(L"DirDelete", BifDirDelete),
+    BRM_MD_ROW(L"DirExist", BifDirExist),
+    BRM_MD_ROW(L"DirMove", BifDirMove),
     BRM_MD_ROW(L"Edit", BifEdit),
     BRM_MD_ROW(L"EnvGet", EnvGet),
     BRM_MD_ROW(L"EnvSet", EnvSet),
     BRM_MD_ROW(L"Exit", Exit),
     BRM_MD_ROW(L"ExitApp", ExitAppRoutine),
     BRM_MD_ROW(L"FileAppend", BifFileAppend),
+    BRM_MD_ROW(L"FileCopy", BifFileCopy),
+    BRM_MD_ROW(L"FileCreateShortcut", BifFileCreateShortcut),
+    BRM_MD_ROW(L"FileDelete", BifFileDelete),
     BRM_MD_ROW(L"FileEncoding", FileEncoding),
+    BRM_MD_ROW(L"FileExist", BifFileExist),
+    BRM_MD_ROW(L"FileGetAttrib", BifFileGetAttrib),
+    BRM_MD_ROW(L"FileGetShortcut", BifFileGetShortcut),
+    BRM_MD_ROW(L"FileGetSize", BifFileGetSize),
+    BRM_MD_ROW(L"FileGetTime", BifFileGetTime),
+    BRM_MD_ROW(L"FileGetVersion", BifFileGetVersion),
+    BRM_MD_ROW(L"FileInstall", BifFileInstall),
+    BRM_MD_ROW(L"FileMove", BifFileMove),
+    BRM_MD_ROW(L"FileOpen", BifFileOpen),
+    BRM_MD_ROW(L"FileRead", BifFileRead),
+    BRM_MD_ROW(L"FileRecycle", BifFileRecycle),
+    BRM_MD_ROW(L"FileRecycleEmpty", BifFileRecycleEmpty),
+    BRM_MD_ROW(L"FileSetAttrib", BifFileSetAttrib),
+    BRM_MD_ROW(L"FileSetTime", BifFileSetTime),
     BRM_MD_ROW(L"IsLabel", IsLabel),
     BRM_MD_ROW(L"MenuFromHandle", BifMenuFromHandle),
     BRM_MD_ROW(L"OnError", BifOnError),
@@ -367,6 +391,33 @@ Status MdFunc::Call(CallResult& result, ValueToken** params, int count) {
     if (!self)
         return s;
     return m_def->call(result, params + 1, count - 1, self);
+}
+
+Status AddTypedMembers(Object* prototype, const Char* className, const MdMemberDef* rows, int count) {
+    prototype->AddFlags(Object::FlagNativeType);
+    for (int i = 0; i < count; ++i) {
+        const MdMemberDef& row = rows[i];
+        static const Char* const kSuffix[] = {L".Get", L".Set", L""};
+        const Char* suffix = kSuffix[static_cast<int>(row.kind)];
+        size_t lc = wcslen(className), ln = wcslen(row.name), ls = wcslen(suffix);
+        Char name[512];
+        if (lc + ln + ls + 12 >= 512)
+            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        wmemcpy(name, className, lc);
+        wmemcpy(name + lc, L".Prototype.", 11);
+        wmemcpy(name + lc + 11, row.name, ln);
+        wmemcpy(name + lc + 11 + ln, suffix, ls);
+        const Char* pooled = PoolStrDup(name, lc + 11 + ln + ls);
+        MdFunc* f = pooled ? MdFunc::CreateMethod(pooled, &row.def, prototype) : nullptr;
+        if (!f)
+            return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        switch (row.kind) {
+        case MdMemberKind::Getter: BRM_TRY(prototype->DefineGetter(row.name, f)); break;
+        case MdMemberKind::Setter: BRM_TRY(prototype->DefineSetter(row.name, f)); break;
+        case MdMemberKind::Method: BRM_TRY(prototype->DefineMethod(row.name, f)); break;
+        }
+    }
+    return Status::Ok;
 }
 
 const MdFuncDef* FindTypedFunc(const Char* name, size_t length) {

@@ -458,6 +458,21 @@ struct MdFuncDef {
             static_cast<uint8_t>(::brm::md::Traits<decltype(&fn)>::kSlots)                                \
     }
 
+// A row of a class's typed member table: a method, or one accessor of a property (a property with both has
+// two rows of the same name). The routine takes the object first, as Self.
+enum class MdMemberKind : uint8_t { Getter = 0, Setter = 1, Method = 2 };
+struct MdMemberDef {
+    const Char* name;
+    MdMemberKind kind;
+    MdFuncDef def;
+};
+#define BRM_MD_MEMBER(name, kind, fn) ::brm::MdMemberDef{name, ::brm::MdMemberKind::kind, BRM_MD_ROW(name, fn)}
+
+class Object;
+// Binds a typed member table to a class's prototype (named "<Class>.Prototype.<Name>", ".Get"/".Set" for
+// accessors) and marks the prototype as a native type. Fail (raised) when out of memory.
+Status AddTypedMembers(Object* prototype, const Char* className, const MdMemberDef* rows, int count);
+
 // What the signature says of script parameter `index` (0-based; return values and the remaining-arguments
 // entry are not script parameters). Past the last declared parameter both are false.
 bool SignatureArgIsOutput(const uint8_t* signature, int index);
@@ -489,6 +504,8 @@ private:
 
 // Typed routines that live with other subsystems but are bound through the typed table.
 FResult BifFileAppend(ValueToken& data, Opt<const Char*> file, Opt<const Char*> options);  // lib/FileAppend.cpp
+FResult BifFileOpen(ValueToken& file, ValueToken& flags, Opt<ValueToken*> encoding, ValueRet ret);  // system/FileObject.cpp
+FResult BifFileRead(const Char* file, Opt<const Char*> options, ValueRet ret);                   // system/FileRead.cpp
 bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoop.cpp
 FResult BifReload();                                       // startup/Reload.cpp
 FResult BifEdit();                                         // startup/MainWindow.cpp

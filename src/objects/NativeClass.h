@@ -12,6 +12,8 @@ struct NativeClassDef {
     const ObjectMemberDef* members;
     int memberCount;
     NativeCreate create;  // null: the class has no `Call` of its own and inherits Object's
+    // Binds members the plain table does not hold (a typed member table); null when there are none.
+    Status (*bindMembers)(Object* prototype) = nullptr;
 };
 
 // Called before CreateBuiltInClasses (start-up calls the owners' registration functions first): binds the

@@ -7,6 +7,7 @@
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
 #include "startup/TrayIcon.h"
+#include "system/FileObject.h"
 
 namespace brm {
 
@@ -34,6 +35,7 @@ void Terminate(ExitReason reason, int32_t exitCode) {
     if (reason != ExitReason::Critical) FreeGlobals();
     PostQuitMessage(exitCode);
     DestroyMainWindow();
+    FileObject::FlushAll();  // Files still referenced (a cycle, a critical exit) keep their written data
     fflush(nullptr);
     ExitProcess(static_cast<UINT>(exitCode));
 }
