@@ -12,6 +12,7 @@
 #include "objects/BuiltInFunctions.h"
 #include "runtime/PseudoThread.h"
 #include "startup/ScriptHost.h"
+#include "system/Encoding.h"
 #include "system/TextStream.h"
 
 namespace brm {
@@ -128,10 +129,12 @@ Status SetFileTime(CallResult& result, const FILETIME& utc) {
     FILETIME local;
     SYSTEMTIME st;
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return SetText(result, L"", 0);
+    // The message formatter knows no field widths: the digits are padded here.
     Char text[32];
-    size_t n = FormatMessageText(text, 32, L"%04d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                 st.wMinute, st.wSecond);
-    return SetText(result, text, n);
+    Char* end = text;
+    const WORD parts[] = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+    for (int i = 0; i < 6; ++i) end = PutPaddedDecimal(end, parts[i], i ? 2 : 4);
+    return SetText(result, text, size_t(end - text));
 }
 
 bool NameIs(const Char* name, const Char* suffix) {
@@ -188,8 +191,9 @@ Status ExecLoopRead(ScriptLine* line, CallResult* ret, ScriptLine** jump, Script
     ScriptLine* until = UntilOf(line);
 
     TextFile file;
+    // Read in the thread's file encoding, as FileRead and FileOpen do; a byte-order mark still wins.
     if (!file.Open(input.c_str(), TextStream::Read | TextStream::EolCrLf | TextStream::ShareRead | TextStream::ShareWrite,
-                   0)) {
+                   EncodingCodePage(g_thread->settings.fileEncoding))) {
         DWORD code = GetLastError();
         ScriptLine* after = line->relatedLine;
         bool hasElse = !until && after && after->action == LineAction::Else && after->attribute == line;

@@ -637,9 +637,10 @@ FResult BifFileGetTime(Opt<const Char*> file, Opt<const Char*> which, StrRet ret
     SYSTEMTIME st;
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return FileOSError(GetLastError());
     Char text[32];
-    size_t n = FormatMessageText(text, 32, L"%04d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                 st.wMinute, st.wSecond);
-    return ret.Set(text, n) ? FrOk : FrOutOfMemory;
+    Char* end = text;
+    const WORD parts[] = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+    for (int i = 0; i < 6; ++i) end = PutPaddedDecimal(end, parts[i], i ? 2 : 4);
+    return ret.Set(text, size_t(end - text)) ? FrOk : FrOutOfMemory;
 }
 
 FResult BifFileSetTime(Opt<const Char*> time, Opt<const Char*> pattern, Opt<const Char*> which,

@@ -430,6 +430,15 @@ bool TextFile::OpenSource(const void* source, uint32_t& flags) {
             static const DWORD kAccess[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE,
                                              GENERIC_READ | GENERIC_WRITE};
             static const DWORD kDisposition[] = {OPEN_EXISTING, CREATE_ALWAYS, OPEN_ALWAYS, OPEN_ALWAYS};
+            // A read-only file refuses writing; checked here too, because a process with the rights to
+            // ignore the mark (Wine run as root) would otherwise truncate it.
+            if (access != Read) {
+                DWORD existing = GetFileAttributesW(path);
+                if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+                    SetLastError(ERROR_ACCESS_DENIED);
+                    return false;
+                }
+            }
             DWORD attributes = FILE_ATTRIBUTE_NORMAL;
             if (flags & (EolCrLf | EolLoneCr)) attributes |= FILE_FLAG_SEQUENTIAL_SCAN;
             handle = CreateFileW(path, kAccess[access], (flags & ShareMask) >> 8, nullptr, kDisposition[access],
