@@ -326,6 +326,13 @@ FResult CopyOrMove(const Char* source, const Char* dest, bool overwrite, bool mo
             std::wstring to = destIsDir ? dst + L"\\" + data.cFileName : DestinationName(dst, data.cFileName);
             // Onto itself: nothing to do, and the system's copy would otherwise truncate the one file.
             if (SameFile(from, to)) continue;
+            // The system refuses to replace a read-only file; so must a process that may ignore the mark.
+            DWORD existing = overwrite ? GetFileAttributesW(to.c_str()) : INVALID_FILE_ATTRIBUTES;
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+                SetLastErrorValue(ERROR_ACCESS_DENIED);
+                ++failures;
+                continue;
+            }
             BOOL ok = move ? MoveFileExW(from.c_str(), to.c_str(),
                                          MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0))
                            : CopyFileW(from.c_str(), to.c_str(), !overwrite);
