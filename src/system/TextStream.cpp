@@ -209,6 +209,36 @@ bool TextStream::DecodeChar(Char units[2], uint32_t& count, uint32_t& size) cons
         size = avail;
         return true;
     }
+    if (m_codePage == kCodePageUtf8) {
+        // Decoded here rather than by the system, one call per character being most of a read's time. The
+        // rules are the system's strict ones: no overlong forms, no surrogates, nothing above U+10FFFF.
+        uint32_t cp;
+        bool valid;
+        if (length == 2) {
+            cp = ((lead & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+            valid = cp >= 0x80;
+        } else if (length == 3) {
+            cp = ((lead & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+            valid = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+        } else {
+            cp = ((lead & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+            valid = cp >= 0x10000 && cp <= 0x10FFFF;
+        }
+        if (!valid) {
+            units[0] = kReplacement;  // the lead byte alone, as for any rejected sequence
+            return true;
+        }
+        size = length;
+        if (cp < 0x10000) {
+            units[0] = Char(cp);
+        } else {
+            cp -= 0x10000;
+            units[0] = Char(0xD800 + (cp >> 10));
+            units[1] = Char(0xDC00 + (cp & 0x3FF));
+            count = 2;
+        }
+        return true;
+    }
     int n = MultiByteToWideChar(m_codePage, StrictFlagsFor(m_codePage), reinterpret_cast<const char*>(p),
                                 int(length), units, 2);
     if (n == 1 || (n == 2 && IsHighSurrogate(units[0]) && IsLowSurrogate(units[1]))) {
@@ -251,6 +281,16 @@ uint32_t TextStream::ReadText(Char* buf, uint32_t maxChars, bool stopAtLineEnd) 
     while (out < maxChars) {
         if (Unread() == 0) {
             if (!mayRead || !Fill()) break;
+        }
+        // ASCII needs no decoding; only a CR may need the next character.
+        if (m_codePage != kCodePageUtf16 && !m_pairSplit) {
+            uint8_t b = *m_readPos;
+            if (b < 0x80 && b != '\r') {
+                ++m_readPos;
+                buf[out++] = Char(b);
+                if (b == '\n' && stopAtLineEnd) break;
+                continue;
+            }
         }
         Char units[2];
         uint32_t count, size;
@@ -310,6 +350,31 @@ bool TextStream::PutChar(const Char* text, uint32_t& i, uint32_t length, uint32_
     } else if (c < 0x80) {
         p[0] = uint8_t(c);
         n = 1;
+    } else if (m_codePage == kCodePageUtf8) {
+        // Encoded here, as the system would: a lone surrogate becomes U+FFFD.
+        uint32_t cp = c;
+        if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+            cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            cp = kReplacement;
+        }
+        if (cp < 0x800) {
+            p[0] = uint8_t(0xC0 | (cp >> 6));
+            p[1] = uint8_t(0x80 | (cp & 0x3F));
+            n = 2;
+        } else if (cp < 0x10000) {
+            p[0] = uint8_t(0xE0 | (cp >> 12));
+            p[1] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
+            p[2] = uint8_t(0x80 | (cp & 0x3F));
+            n = 3;
+        } else {
+            p[0] = uint8_t(0xF0 | (cp >> 18));
+            p[1] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
+            p[2] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
+            p[3] = uint8_t(0x80 | (cp & 0x3F));
+            n = 4;
+        }
     } else {
         int units = (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) ? 2 : 1;
         int got = WideCharToMultiByte(m_codePage, 0, text + i, units, reinterpret_cast<char*>(p), 4, nullptr, nullptr);
@@ -334,9 +399,18 @@ uint32_t TextStream::WriteText(const Char* text, uint32_t length) {
     static const Char kCr = L'\r';
     uint32_t produced = 0;
     Char previous = m_lastWritten;
+    const bool byteCodePage = m_codePage != kCodePageUtf16;
+    const bool crlf = m_flags & EolCrLf;
     for (uint32_t i = 0; i < length; ++i) {
         Char c = text[i];
-        if (c == L'\n' && (m_flags & EolCrLf) && previous != L'\r') {
+        // ASCII goes straight into the buffer while there is room.
+        if (byteCodePage && c < 0x80 && !(c == L'\n' && crlf) && kBufferSize - m_length >= kWriteReserve) {
+            m_buffer[m_length++] = uint8_t(c);
+            ++produced;
+            previous = c;
+            continue;
+        }
+        if (c == L'\n' && crlf && previous != L'\r') {
             uint32_t zero = 0;
             if (!PutChar(&kCr, zero, 1, produced)) return 0;
         }
