@@ -25,6 +25,7 @@
 #include "objects/Enumerator.h"
 #include "objects/IObject.h"
 #include "objects/VarRef.h"
+#include "runtime/LineHistory.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
@@ -594,6 +595,7 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
         }
         LineCheck();
         g_script.currentLine = line;
+        if (g_thread->settings.listLines) RecordLine(line, GetTickCount());
         ScriptLine* next = line->nextLine;
         ScriptLine* jump = nullptr;
         Status st = Status::Ok;

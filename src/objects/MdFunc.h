@@ -491,6 +491,10 @@ private:
 FResult BifFileAppend(ValueToken& data, Opt<const Char*> file, Opt<const Char*> options);  // lib/FileAppend.cpp
 bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoop.cpp
 FResult BifReload();                                       // startup/Reload.cpp
+bool BifListLines(Opt<bool> mode);                         // startup/MainViews.cpp
+void BifListVars();                                        // startup/MainViews.cpp
+void BifListHotkeys();                                     // startup/MainViews.cpp
+FResult BifKeyHistory(Opt<int64_t> maxEvents);             // startup/MainViews.cpp
 FResult BifMenuFromHandle(int64_t handle, ValueRet ret);    // startup/UserMenu.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
