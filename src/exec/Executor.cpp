@@ -544,6 +544,8 @@ Status ExecSwitch(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLi
     }
     if (!selected) selected = fallback;
     if (!selected) return Status::Ok;
+    // The chosen Case is the line the switch went through; the lines view shows it like any other.
+    if (g_thread->settings.listLines) RecordLine(selected, GetTickCount());
     return ExecUntil(selected->nextLine, ExecMode::UntilBlockEnd, ret, jump);
 }
 
