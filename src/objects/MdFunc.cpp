@@ -335,6 +335,8 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"Sleep", BifSleep),
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
     BRM_MD_ROW(L"Thread", BifThread),
+    BRM_MD_ROW(L"TraySetIcon", BifTraySetIcon),
+    BRM_MD_ROW(L"TrayTip", BifTrayTip),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 

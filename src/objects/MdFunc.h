@@ -493,6 +493,8 @@ bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoo
 FResult BifReload();                                       // startup/Reload.cpp
 FResult BifEdit();                                         // startup/MainWindow.cpp
 FResult BifMenuFromHandle(int64_t handle, ValueRet ret);    // startup/UserMenu.cpp
+FResult BifTraySetIcon(Opt<const Char*> fileName, Opt<int32_t> iconNumber, Opt<bool> freeze);  // startup/TrayIcon.cpp
+FResult BifTrayTip(Opt<const Char*> text, Opt<const Char*> title, Opt<const Char*> options);    // startup/TrayIcon.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
 FResult BifPause(Opt<int64_t> state);                                          // runtime/MessageLoop.cpp
