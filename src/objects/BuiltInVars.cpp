@@ -429,8 +429,7 @@ Status GetIsPaused(CallResult& result, const Char*) {
     return SetInteger(result, below && below->paused ? 1 : 0);
 }
 Status GetBrmVersion(CallResult& result, const Char*) { return SetText(result, kVersion, wcslen(kVersion)); }
-// Threads cannot be paused or made critical yet, nor hotkeys suspended.
-Status GetZero(CallResult& result, const Char*) { return SetInteger(result, 0); }
+Status GetIsSuspended(CallResult& result, const Char*) { return SetInteger(result, g_suspended ? 1 : 0); }
 // No registry loop exists yet, so its variables show "" as they do outside one; hotstrings, whose ending
 // character A_EndChar would show, are not part of this build.
 Status GetEmpty(CallResult& result, const Char*) { return SetText(result, L"", 0); }
@@ -590,7 +589,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"IsCompiled", {GetIsCompiled, nullptr}},
     {L"IsCritical", {GetIsCritical, nullptr}},
     {L"IsPaused", {GetIsPaused, nullptr}},
-    {L"IsSuspended", {GetZero, nullptr}},
+    {L"IsSuspended", {GetIsSuspended, nullptr}},
     {L"KeyDelay", {GetDelay, SetDelay}},
     {L"KeyDelayPlay", {GetDelay, SetDelay}},
     {L"KeyDuration", {GetDelay, SetDelay}},

@@ -27,6 +27,7 @@ sync(hop, *) {
 }
 OnMessage 0x5555, sync
 OnMessage 0x5556, (count, *) => (A_TrayMenu.ClickCount := count, log("clicks " count))
+OnMessage 0x5557, (*) => log("suspended " A_IsSuspended)
 log("ready")
 BRM
 
@@ -67,4 +68,12 @@ click 0x205
 probe clicks.brm popup > /dev/null || fail "the tray menu did not open a second time"
 sync
 [ "$(greets)" = 4 ] || fail "a cancelled tray menu ran an item"
+# The standard items run their commands: the sixth item that can be chosen suspends the hotkeys.
+click 0x205
+probe clicks.brm popup 6 > /dev/null || fail "the tray menu did not open a third time"
+for _ in $(seq 1 50); do
+  probe clicks.brm post 0x5557 0 0; sleep 0.1
+  grep -q '^suspended 1$' log.txt && break
+done
+grep -q '^suspended 1$' log.txt || fail "Suspend Hotkeys from the tray menu did not suspend"
 echo "tray clicks: passed"

@@ -31,6 +31,8 @@ std::wstring HandleText(const Char* prefix, void* handle) {
     return prefix + std::to_wstring(reinterpret_cast<uintptr_t>(handle));
 }
 
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+
 class TrayIconTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -220,6 +222,33 @@ TEST_F(TrayIconTest, ClicksPostTheDefaultItemsCommandUnlessItIsDisabled) {
     ASSERT_EQ(InvokeValue(result, InvokeCall, L"Disable", self, params, 1), Status::Ok);
     HandleTrayMessage(WM_LBUTTONDBLCLK);
     EXPECT_EQ(posted(), 0u) << "a disabled default item does not run";
+}
+
+// The standard "&Suspend Hotkeys" and "&Pause Script" items show the states when the tray menu opens.
+TEST_F(TrayIconTest, TheTrayMenuChecksSuspendAndPauseWhenShown) {
+    CreateTrayMenu();
+    auto checked = [](UINT id) {
+        ValueToken self;
+        self.SetObject(TrayMenu());
+        wchar_t scratch[kScratchChars];
+        CallResult result(scratch);
+        EXPECT_EQ(InvokeValue(result, InvokeGet, L"Handle", self, nullptr, 0), Status::Ok);
+        HMENU menu = reinterpret_cast<HMENU>(static_cast<uintptr_t>(result.value.valueInt64));
+        return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    };
+    // The menu is closed as soon as its loop runs, should it open at all on this display.
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMenu);
+    struct Case {
+        bool suspended, paused;
+    };
+    for (const Case& c : {Case{true, false}, Case{false, true}, Case{true, true}, Case{false, false}}) {
+        g_suspended = c.suspended;
+        g_thread->paused = c.paused;
+        TrayMenu()->TrackAt(POINT{10, 10}, UserMenu::ShownFrom::WindowProcedure);
+        EXPECT_EQ(checked(kTraySuspend), c.suspended) << "suspended " << c.suspended << " paused " << c.paused;
+        EXPECT_EQ(checked(kTrayPause), c.paused) << "suspended " << c.suspended << " paused " << c.paused;
+    }
+    KillTimer(nullptr, timer);
 }
 
 }  // namespace
