@@ -23,6 +23,14 @@ SetTimer tick, 50
 FileAppend "ready`n", "log.txt"
 BRM
 cp ticks.brm logoff.brm
+cat > paused.brm <<'BRM'
+Persistent
+class Noisy {
+    __Delete() => FileAppend("deleted`n", "log.txt")
+}
+kept := Noisy()
+FileAppend "ready`n", "log.txt"
+BRM
 start() {  # script: starts it in the background, waits for "ready"; sets $last
   rm -f log.txt ticks.txt
   "$wine" "$exe" /ErrorStdOut=UTF-8 "$1" > "$1.out" 2>&1 &
@@ -93,4 +101,11 @@ start ticks.brm; script=$last
 probe ticks.brm send 0x16 1 0 > /dev/null
 gone "$script" || fail "WM_ENDSESSION did not end the script"
 grep -q '^exit: Shutdown 0$' log.txt || { cat log.txt; fail "no Shutdown exit"; }
+# A script paused from the menu while idle still ends on WM_CLOSE, and its objects' destructors run.
+start paused.brm; script=$last
+probe paused.brm command 65403
+sleep 0.2
+probe paused.brm post 0x10 0 0
+gone "$script" || fail "a paused script did not end on WM_CLOSE"
+grep -q '^deleted$' log.txt || { cat log.txt; fail "the destructor did not run"; }
 echo "main window: passed"
