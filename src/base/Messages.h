@@ -18,6 +18,7 @@
     X(ReloadFailed, L"The script could not be reloaded.")                                            \
     X(CompanionLaunchFailed, L"Could not launch %s")                                                 \
     X(EditScriptFailed, L"Could not open script.")                                                   \
+    X(WebSiteFailed, L"Could not open %s in the default browser.")                                  \
     /* the main window's views */                                                                    \
     X(ViewLinesHeader, L"Script lines most recently executed (oldest first).  Press [F5] to refresh.  The seconds elapsed between a line and the one after it is in parentheses to the right (if not 0).  The bottommost line's elapsed time is the number of seconds since it executed.\r\n\r\n") \
     X(ViewLinesFooter, L"\r\nPress [F5] to refresh.")                                                \

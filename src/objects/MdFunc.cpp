@@ -309,6 +309,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"DateDiff", BifDateDiff),
     BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
     BRM_MD_ROW(L"DetectHiddenWindows", DetectHiddenWindows),
+    BRM_MD_ROW(L"Edit", BifEdit),
     BRM_MD_ROW(L"EnvGet", EnvGet),
     BRM_MD_ROW(L"EnvSet", EnvSet),
     BRM_MD_ROW(L"Exit", Exit),
@@ -338,6 +339,8 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"Sleep", BifSleep),
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
     BRM_MD_ROW(L"Thread", BifThread),
+    BRM_MD_ROW(L"TraySetIcon", BifTraySetIcon),
+    BRM_MD_ROW(L"TrayTip", BifTrayTip),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 

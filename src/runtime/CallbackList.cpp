@@ -36,10 +36,13 @@ void CallbackList::Remove(IObject* f) {
         }
 }
 
-bool CallbackList::CallInOrder(ValueToken** params, int count, int64_t* answer, bool* failed) {
+bool CallbackList::CallInOrder(ValueToken** params, int count, int64_t* answer, bool* failed, void (*beforeNext)()) {
     // A copy: a callback may add or remove entries while the list is being called.
     std::vector<Ref<IObject>> entries = m_entries;
+    bool first = true;
     for (auto& e : entries) {
+        if (!first && beforeNext) beforeNext();
+        first = false;
         Char scratch[kScratchChars];
         CallResult result(scratch);
         if (CallFunction(e.get(), result, params, count) != Status::Ok) {

@@ -15,7 +15,8 @@ public:
     void Remove(IObject* f);
     // Calls each entry with the arguments until one returns a non-zero integer (stored in *answer) or
     // fails. Returns true when an entry answered or failed; *failed tells which.
-    bool CallInOrder(ValueToken** params, int count, int64_t* answer, bool* failed);
+    // `beforeNext` runs before each call after the first.
+    bool CallInOrder(ValueToken** params, int count, int64_t* answer, bool* failed, void (*beforeNext)());
 
 private:
     std::vector<Ref<IObject>> m_entries;

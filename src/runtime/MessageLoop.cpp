@@ -10,6 +10,7 @@
 #include "startup/Exit.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include "startup/UserMenu.h"
 
 namespace brm {
@@ -29,7 +30,9 @@ bool SameWord(const Char* a, const Char* b) { return CompareFoldAZ(a, wcslen(a),
 
 }  // namespace
 
-bool IsPersistent() { return g_persistent || g_enabledTimers > 0 || HaveMessageMonitors(); }
+bool IsPersistent() {
+    return g_persistent || g_enabledTimers > 0 || HaveMessageMonitors() || (g_mainWindow && IsWindowVisible(g_mainWindow));
+}
 
 bool BifPersistent(Opt<bool> persist) {
     bool previous = g_persistent;
@@ -126,6 +129,11 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 waitOver = true;
                 continue;
             case WM_TIMER:
+                if (msg.hwnd == g_mainWindow && g_mainWindow && msg.wParam == kInterruptCheckTimerId) {
+                    // A thread whose uninterruptible time has run out while it waits becomes interruptible.
+                    if (g_allowInterruption && !g_menuVisible && g_threadCount) IsInterruptible();
+                    continue;
+                }
                 if (msg.hwnd == g_mainWindow && g_mainWindow && msg.lParam == 0) {
                     if (g_enabledTimers && CheckTimers()) launched = true;
                     if (timed && timeout >= 1 && (returnAtEmpty || remaining() <= 5)) goto done;
@@ -140,6 +148,7 @@ bool PumpMessages(int32_t timeout, PumpMode mode) {
                 }
                 break;
         }
+        if (TranslateMainWindowKeys(msg)) continue;
         // The window procedure must not offer this message to the monitors a second time.
         PseudoThread& current = *g_thread;
         current.dispatching = true;
@@ -189,6 +198,7 @@ FResult BifPause(Opt<int64_t> state) {
         if (!t.paused) {
             t.paused = true;
             ++g_pausedThreads;
+            UpdateTrayIcon(false);
         }
         while (t.paused) PumpMessages(kPumpUnspecified, PumpMode::Timed);
         return FrOk;

@@ -22,6 +22,9 @@ bool PumpMessages(int32_t timeoutMs, PumpMode mode);
 // The main window's timer that drives script timers and timed waits; it exists only while needed, so an
 // idle script gets no periodic wake-ups.
 constexpr UINT_PTR kMainTimerId = 9;
+// Started with the auto-execute section: lets a waiting thread's uninterruptible time run out.
+constexpr UINT_PTR kInterruptCheckTimerId = 14;
+constexpr UINT kInterruptCheckPeriodMs = 82800000;
 void EnsureMainTimer();
 void KillMainTimerIfUnneeded();
 

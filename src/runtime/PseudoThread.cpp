@@ -16,7 +16,9 @@
 #include "objects/Func.h"
 #include "runtime/MessageLoop.h"
 #include "startup/Exit.h"
+#include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include <windows.h>
 
 namespace brm {
@@ -60,6 +62,7 @@ void BeginAutoExecuteThread() {
     t.startTick = GetTickCount();
     t.uninterruptedLines = 0;
     g_lastCheckTick = t.startTick;
+    if (g_mainWindow) SetTimer(g_mainWindow, kInterruptCheckTimerId, kInterruptCheckPeriodMs, nullptr);
 }
 
 void EndAutoExecuteThread() {
@@ -96,10 +99,18 @@ void StartPseudoThread(int32_t priority) {
     g_thread = &s_threads[depth + 1 < kThreadStackSize ? depth + 1 : depth];
     InitRecord(*g_thread, priority);
     g_runningFunc = nullptr;
+    UpdateTrayIcon(false);  // the icon shows whether the running thread is paused
 }
 
 void ResetPseudoThread(int32_t priority) {
     InitRecord(*g_thread, priority);
+    g_runningFunc = nullptr;
+}
+
+void ResetForNextCallback() {
+    ClearThrown(*g_thread);
+    *g_thread = PseudoThread{};
+    g_thread->settings = s_threads[0].settings;
     g_runningFunc = nullptr;
 }
 
@@ -114,6 +125,7 @@ void EndPseudoThread() {
     int depth = static_cast<int>(g_thread - s_threads);
     g_script.currentLine = s_interrupted[depth].line;
     g_runningFunc = s_interrupted[depth].func;
+    UpdateTrayIcon(false);
     if (g_threadCount <= 0) {
         g_threadCount = 0;
         if (!g_script.exitInProgress && !IsPersistent()) ExitWithReason(ExitReason::Exit, g_script.exitCode);
@@ -313,15 +325,17 @@ bool ReportUnhandled(ThrownValue* v, ErrorKind kind) {
         int64_t answer = 0;
         bool failed = false;
         g_onErrorRunning = true;
-        // The pending value is set aside while script code runs, so nothing the callbacks do can free it.
-        uint8_t savedMode = g_thread->errorMode;
-        ThrownValue* pending = g_thread->thrown;
+        // The callbacks run in this thread, each after the first on a fresh record; the thread's own record
+        // (its A_Index, loop items and settings) comes back afterwards, so a thread that continues after the
+        // error goes on where it was. The pending value is set aside, so nothing the callbacks do frees it.
+        PseudoThread saved = *g_thread;
+        UserFunc* savedFunc = g_runningFunc;
         g_thread->thrown = nullptr;
         g_thread->errorMode = 0;
-        bool answered = g_onError.CallInOrder(params, 2, &answer, &failed);
+        bool answered = g_onError.CallInOrder(params, 2, &answer, &failed, ResetForNextCallback);
         ClearThrown(*g_thread);
-        g_thread->thrown = pending;
-        g_thread->errorMode = savedMode;
+        *g_thread = saved;
+        g_runningFunc = savedFunc;
         g_onErrorRunning = false;
         if (answered) return !failed && answer < 0 && kind == ErrorKind::Continuable;
     }

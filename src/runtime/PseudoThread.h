@@ -146,6 +146,8 @@ void EndAutoExecuteThread();
 void StartPseudoThread(int32_t priority);
 // Re-initialises the current record for another callback of the same launch.
 void ResetPseudoThread(int32_t priority);
+// Between two callbacks of one list: settings copied from record 0, per-thread fields cleared, interruptible.
+void ResetForNextCallback();
 // Pops the current record; the interrupted thread continues untouched. When the last thread ends and the
 // script is not resident, the script exits.
 void EndPseudoThread();

@@ -325,10 +325,6 @@ bool CreateMainPane(HWND mainWindow) {
 
 HWND MainPane() { return s_pane; }
 
-void ResizeMainPane(int width, int height) {
-    if (s_pane) MoveWindow(s_pane, 0, 0, width, height, TRUE);
-}
-
 void ShowView(MainView view, bool fromMenu) {
     if (fromMenu && !g_script.allowMainWindow) return;
     Show(view, !fromMenu);

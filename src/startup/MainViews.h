@@ -12,8 +12,6 @@ enum class MainView : int { Last = 0, Lines = 1, Variables = 2, Hotkeys = 3, Key
 // The read-only edit control that fills the main window's client area (created with the window).
 bool CreateMainPane(HWND mainWindow);
 HWND MainPane();
-// Fits the pane to the main window's client area (WM_SIZE).
-void ResizeMainPane(int width, int height);
 
 // Shows a view in the pane and brings the main window to the front. From a menu nothing happens while
 // A_AllowMainWindow is false (except refreshing a view already shown).

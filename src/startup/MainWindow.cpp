@@ -1,6 +1,8 @@
 // The main window's class, creation, the messages that end the script, and the standard commands.
 #include "startup/MainWindow.h"
 #include <shellapi.h>
+#include "exec/GlobalVars.h"
+#include "objects/MdFunc.h"
 #include "base/Messages.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/MessageMonitor.h"
@@ -15,13 +17,23 @@
 namespace brm {
 
 HWND g_mainWindow = nullptr;
+bool g_suspended = false;
 
 namespace {
 
 bool s_destroying = false;
+bool s_startedAsToolWindow = false;  // cleared from the extended style the first time the window shows
+HACCEL s_accelerators = nullptr;     // resource 212: the menu bar's keys (owned by the module)
 UINT s_taskbarCreated = 0;  // the registered message the shell broadcasts when the taskbar is re-created
 
 constexpr const wchar_t* kHelpFile = L"Brindlemar.chm";
+constexpr const wchar_t* kFramePeekFile = L"Framepeek.brm";
+constexpr const wchar_t* kWebSite = L"https://brindlemar.org/";
+constexpr WORD kMainIconId = 159;
+constexpr WORD kMenuBarId = 211;
+constexpr WORD kAcceleratorsId = 212;
+constexpr UINT kWindowTitleRequest = 1048;  // copy the title of window lParam into the buffer wParam
+constexpr int kTitleRequestChars = 100;
 constexpr const wchar_t* kInstallKey = L"SOFTWARE\\Brindlemar";
 constexpr DWORD kMaxInstallDirBytes = MAX_PATH * sizeof(wchar_t) * 4;
 constexpr size_t kMaxTitleChars = 1024;  // longer titles are compared by their first part only
@@ -82,7 +94,7 @@ bool Launch(const wchar_t* verb, const wchar_t* file, const wchar_t* params, con
 
 // A companion file lives beside the interpreter or in the installation folder; when it is in neither,
 // the command does nothing visible, as on an installation without it.
-void RunCompanion(const wchar_t* fileName) {
+void RunCompanion(const wchar_t* fileName, bool throughInterpreter) {
     std::wstring path = g_script.brmDir + L"\\" + fileName;
     if (!FileExists(path)) {
         std::wstring dir = InstallDir();
@@ -91,7 +103,14 @@ void RunCompanion(const wchar_t* fileName) {
         path = dir + fileName;
         if (!FileExists(path)) return;
     }
-    if (Launch(nullptr, path.c_str(), nullptr, g_script.brmDir.c_str())) return;
+    bool launched;
+    if (throughInterpreter) {
+        std::wstring params = L"/script \"" + path + L"\"";
+        launched = Launch(nullptr, g_script.brmPath.c_str(), params.c_str(), g_script.brmDir.c_str());
+    } else {
+        launched = Launch(nullptr, path.c_str(), nullptr, g_script.brmDir.c_str());
+    }
+    if (launched) return;
     wchar_t text[kMaxMessageChars];
     FormatMessageText(text, kMaxMessageChars, MessageText(Msg::CompanionLaunchFailed), fileName);
     MessageBoxW(nullptr, text, g_script.scriptName.c_str(), MB_ICONERROR);
@@ -120,6 +139,35 @@ HWND FindEditorWindow(const wchar_t* needle) {
     EditorSearch search{needle, nullptr};
     if (*needle) EnumWindows(FindEditor, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+void OpenWebSite() {
+    if (Launch(L"open", kWebSite, nullptr, nullptr)) return;
+    wchar_t text[kMaxMessageChars];
+    FormatMessageText(text, kMaxMessageChars, MessageText(Msg::WebSiteFailed), kWebSite);
+    MessageBoxW(nullptr, text, g_script.scriptName.c_str(), MB_OK);
+}
+
+// Pause Script from a menu pauses or resumes the thread that was running when the command arrived; the
+// idle state paused keeps timers from running.
+void TogglePause() {
+    PseudoThread& t = *g_thread;
+    t.paused = !t.paused;
+    g_pausedThreads += t.paused ? 1 : -1;
+    UpdateTrayIcon(false);
+}
+
+void ToggleSuspend() {
+    g_suspended = !g_suspended;
+    if (HMENU bar = g_mainWindow ? GetMenu(g_mainWindow) : nullptr)
+        CheckMenuItem(bar, kMenuSuspend, MF_BYCOMMAND | (g_suspended ? MF_CHECKED : MF_UNCHECKED));
+    UpdateTrayIcon(false);
+}
+
+// Hiding the main window of a script that has nothing else to wait for ends it.
+void MainWindowHidden() {
+    if (g_script.running && !g_threadCount && !g_script.exitInProgress && !IsPersistent())
+        ExitWithReason(ExitReason::Close, g_script.exitCode);
 }
 
 void ReloadScript() {
@@ -162,6 +210,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             }
             break;
         case WM_ENTERMENULOOP:
+            if (hwnd == g_mainWindow)
+                if (HMENU bar = GetMenu(hwnd))
+                    CheckMenuItem(bar, kMenuPause, MF_BYCOMMAND | (g_thread->paused ? MF_CHECKED : MF_UNCHECKED));
             if (!g_menuVisible) g_menuVisible = 2;
             break;
         case WM_EXITMENULOOP:
@@ -183,8 +234,44 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
                 return 0;
             }
             break;
+        case WM_SIZE:
+            if (hwnd != g_mainWindow) break;
+            if (wParam == SIZE_MINIMIZED) ShowWindow(hwnd, SW_HIDE);
+            else if (HWND pane = MainPane()) MoveWindow(pane, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            return 0;
+        case WM_SETFOCUS:
+            if (hwnd == g_mainWindow && MainPane()) {
+                SetFocus(MainPane());
+                return 0;
+            }
+            break;
+        case WM_SHOWWINDOW:
+            // A window made while nothing had the foreground stays out of the taskbar until first shown.
+            if (hwnd == g_mainWindow && wParam && s_startedAsToolWindow) {
+                s_startedAsToolWindow = false;
+                SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & ~WS_EX_TOOLWINDOW);
+            }
+            break;
+        case WM_WINDOWPOSCHANGED:
+            if (hwnd == g_mainWindow && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_HIDEWINDOW))
+                MainWindowHidden();
+            break;
+        case WM_SYSCOMMAND:
+            if (hwnd == g_mainWindow && ((wParam & 0xFFF0) == SC_MINIMIZE || (wParam & 0xFFF0) == SC_CLOSE)) {
+                ShowWindow(hwnd, SW_HIDE);
+                return 0;
+            }
+            break;
+        case kWindowTitleRequest:
+            if (wParam) {
+                auto* buffer = reinterpret_cast<wchar_t*>(wParam);
+                if (!GetWindowTextW(reinterpret_cast<HWND>(lParam), buffer, kTitleRequestChars)) *buffer = 0;
+            }
+            return 0;
         case WM_ENDSESSION:
-            if (wParam) ExitWithReason(lParam < 0 ? ExitReason::Logoff : ExitReason::Shutdown, g_script.exitCode);
+            if (wParam)
+                ExitWithReason((lParam & ENDSESSION_LOGOFF) ? ExitReason::Logoff : ExitReason::Shutdown,
+                               g_script.exitCode);
             return 0;
         case WM_DESTROY:
             if (hwnd == g_mainWindow && !s_destroying) {
@@ -216,10 +303,22 @@ void EditSourceFile(const std::wstring& fullPath) {
     MessageBoxW(nullptr, MessageText(Msg::EditScriptFailed), g_script.scriptName.c_str(), MB_OK);
 }
 
+FResult BifEdit() {
+    if (g_script.sourceKind == SourceKind::File) EditSourceFile(g_script.scriptFullPath);
+    return FrOk;
+}
+
 bool RunMenuCommand(WORD id) {
     switch (id) {
         case kTrayHelp:
-        case kMenuUserManual: RunCompanion(kHelpFile); return true;
+        case kMenuUserManual: RunCompanion(kHelpFile, false); return true;
+        case kTrayFramePeek:
+        case kMenuFramePeek: RunCompanion(kFramePeekFile, true); return true;
+        case kTraySuspend:
+        case kMenuSuspend: ToggleSuspend(); return true;
+        case kTrayPause:
+        case kMenuPause: TogglePause(); return true;
+        case kMenuWebSite: OpenWebSite(); return true;
         case kTrayReload:
         case kMenuReload: ReloadScript(); return true;
         case kTrayEditScript:
@@ -244,26 +343,53 @@ bool CreateMainWindow() {
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kMainIconId), IMAGE_ICON, 0, 0, LR_SHARED));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kMainIconId), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszMenuName = MAKEINTRESOURCEW(kMenuBarId);
     wc.lpszClassName = kMainWindowClass;
     if (!RegisterClassExW(&wc)) {
         MessageBoxW(nullptr, L"RegClass", g_script.scriptName.c_str(), MB_ICONERROR);
         return false;
     }
-    g_mainWindow = CreateWindowExW(0, kMainWindowClass, g_script.mainWindowTitle.c_str(), WS_OVERLAPPEDWINDOW,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                   instance, nullptr);
+    RECT work{0, 0, 800, 600};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    int workWidth = work.right - work.left, workHeight = work.bottom - work.top;
+    int width = workHeight < workWidth * 3 / 4 ? workHeight : workWidth * 3 / 4;
+    // With nothing in the foreground (or only the taskbar) the window would be activated when it is made.
+    HWND foreground = GetForegroundWindow();
+    wchar_t foregroundClass[32] = L"";
+    if (foreground) GetClassNameW(foreground, foregroundClass, 32);
+    s_startedAsToolWindow = !foreground || wcscmp(foregroundClass, L"Shell_TrayWnd") == 0;
+    g_mainWindow = CreateWindowExW(s_startedAsToolWindow ? WS_EX_TOOLWINDOW : 0, kMainWindowClass,
+                                   g_script.mainWindowTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   width, workHeight * 3 / 4, nullptr, nullptr, instance, nullptr);
     if (!g_mainWindow) {
         MessageBoxW(nullptr, L"CreateWindow", g_script.scriptName.c_str(), MB_ICONERROR);
         return false;
     }
     s_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     CreateTrayMenu();
+    if (g_script.sourceKind == SourceKind::Resource)
+        if (HMENU bar = GetMenu(g_mainWindow)) {
+            EnableMenuItem(bar, kMenuEditScript, MF_BYCOMMAND | MF_GRAYED);
+            if (!g_script.allowMainWindow)
+                for (UINT id = kMenuViewLines; id <= kMenuViewKeyHistory; ++id)
+                    EnableMenuItem(bar, id, MF_BYCOMMAND | MF_GRAYED);
+        }
     CreateMainPane(g_mainWindow);
+    ShowWindow(g_mainWindow, SW_HIDE);
+    s_accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorsId));
     CreateTrayIcon();
     return true;
+}
+
+bool TranslateMainWindowKeys(MSG& msg) {
+    if (!s_accelerators || !g_mainWindow || (msg.hwnd != g_mainWindow && GetParent(msg.hwnd) != g_mainWindow))
+        return false;
+    return TranslateAcceleratorW(g_mainWindow, s_accelerators, &msg) != 0;
 }
 
 void DestroyMainWindow() {

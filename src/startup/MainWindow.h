@@ -36,11 +36,17 @@ enum MenuCommandId : WORD {
 };
 
 extern HWND g_mainWindow;
+// Suspend Hotkeys: shown by the tray icon and the menus' check marks.
+extern bool g_suspended;
 
 // Registers the class and creates the hidden window titled with the main window title. Shows the
 // failing step ("RegClass" or "CreateWindow") in a message box and returns false on failure.
 bool CreateMainWindow();
 void DestroyMainWindow();
+
+// The menu bar's keys (Ctrl+R, F5 ...) for a message addressed to the main window or its pane; true when
+// the message became a command.
+bool TranslateMainWindowKeys(MSG& msg);
 
 // Runs a standard command as WM_COMMAND on the main window would; callable before the window exists
 // (the error dialog of a load error). Returns false for an id that is not handled here.
