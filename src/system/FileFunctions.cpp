@@ -477,37 +477,33 @@ bool ParseWhichTime(Opt<const Char*> which, Char& letter) {
 
 // --- FileInstall from the program's resources ---
 
-FResult InstallResource(const Char* source, const std::wstring& dest, bool overwrite) {
+}  // namespace
+
+DWORD WriteResourceFile(HMODULE module, const Char* source, const std::wstring& dest, bool overwrite) {
     std::wstring name = source;
-    if (name.size() > kMaxWidePath) return FrPlainFail;
+    if (name.size() > kMaxWidePath) return ERROR_BUFFER_OVERFLOW;
     CharUpperBuffW(name.data(), DWORD(name.size()));
     // The resource is found before the destination is touched: a missing one must leave it as it was.
-    HRSRC info = FindResourceW(nullptr, name.c_str(), MAKEINTRESOURCEW(10));
-    HGLOBAL loaded = info ? LoadResource(nullptr, info) : nullptr;
+    HRSRC info = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10));
+    HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
-    if (!bytes) {
-        SetLastErrorValue(GetLastError());
-        return FrPlainFail;
-    }
-    DWORD size = SizeofResource(nullptr, info);
+    if (!bytes) return GetLastError() ? GetLastError() : ERROR_RESOURCE_NAME_NOT_FOUND;
+    DWORD size = SizeofResource(module, info);
     // An existing file being replaced is written beside it first, so that a failed write loses nothing.
     std::wstring target = dest;
     bool viaTemp = overwrite && Exists(dest);
     if (viaTemp) {
         std::wstring dir = dest.substr(0, NamePartStart(dest));
         Char temp[MAX_PATH];
-        if (!GetTempFileNameW(dir.empty() ? L"." : dir.c_str(), L"brm", 0, temp)) {
-            SetLastErrorValue(GetLastError());
-            return FrPlainFail;
-        }
+        if (!GetTempFileNameW(dir.empty() ? L"." : dir.c_str(), L"brm", 0, temp)) return GetLastError();
         target = temp;
     }
     FileHandle h(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, viaTemp ? CREATE_ALWAYS : CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.Valid()) {
-        SetLastErrorValue(GetLastError());
+        DWORD error = GetLastError();
         if (viaTemp) DeleteFileW(target.c_str());
-        return FrPlainFail;
+        return error;
     }
     DWORD written = 0;
     bool ok = WriteFile(h.Get(), bytes, size, &written, nullptr) && written == size;
@@ -520,11 +516,12 @@ FResult InstallResource(const Char* source, const std::wstring& dest, bool overw
     if (!ok) {
         // A partial file is worse than none: it would pass for the real thing.
         DeleteFileW(target.c_str());
-        SetLastErrorValue(error);
-        return FrPlainFail;
+        return error ? error : ERROR_WRITE_FAULT;
     }
-    return FrOk;
+    return 0;
 }
+
+namespace {
 
 // A shortcut key's virtual key: a single character, or F1 to F24.
 UINT ShortcutKey(const Char* name) {
@@ -855,7 +852,11 @@ FResult BifFileInstall(const Char* source, const Char* dest, Opt<bool> overwrite
     SetLastErrorValue(0);
     const bool replace = overwrite && *overwrite;
     std::wstring to = FullPath(dest);
-    if (g_script.sourceKind == SourceKind::Resource) return InstallResource(source, to, replace);
+    if (g_script.sourceKind == SourceKind::Resource) {
+        DWORD error = WriteResourceFile(nullptr, source, to, replace);
+        SetLastErrorValue(error);
+        return error ? FrPlainFail : FrOk;
+    }
     std::wstring from = source;
     bool relative = !(from.size() >= 2 && (from[1] == L':' || (IsSeparator(from[0]) && IsSeparator(from[1]))));
     if (relative) from = g_script.scriptDir + L"\\" + from;

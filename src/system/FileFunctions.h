@@ -1,9 +1,16 @@
 // The file and directory functions: whole files and directories by name or pattern, attributes, times,
 // sizes, the recycle bin, shortcuts, version resources and FileInstall. Typed routines of the function table.
 #pragma once
+#include <windows.h>
+#include <string>
 #include "objects/MdFunc.h"
 
 namespace brm {
+
+// FileInstall's embedded form: writes the RCDATA resource named source (upper-cased) of module to dest,
+// creating it, or replacing it only with overwrite. 0, or the system error; a failure leaves no file and
+// leaves an existing dest as it was.
+DWORD WriteResourceFile(HMODULE module, const Char* source, const std::wstring& dest, bool overwrite);
 
 FResult BifDirCopy(const Char* source, const Char* dest, Opt<int32_t> overwrite);
 FResult BifDirCreate(const Char* path);
