@@ -240,7 +240,7 @@ FResult ApplyToPattern(const Char* pattern, uint8_t take, bool recurse, const En
     if (exact) take = TakeFiles | TakeDirs;
     PatternWalk walk{take, recurse, callback};
     WalkPattern(dir, name, walk);
-    if (exact && !walk.matched && !recurse) {
+    if (exact && !walk.matched) {
         DWORD a = GetFileAttributesW(pattern);
         SetLastErrorValue(a == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_FILE_NOT_FOUND);
         walk.failures = 1;
@@ -289,13 +289,20 @@ std::wstring DestinationName(const std::wstring& dest, const Char* sourceName) {
     const auto expand = [](const std::wstring& pat, const std::wstring& src) {
         size_t star = pat.find(L'*');
         if (star == std::wstring::npos) return pat;
-        std::wstring out = pat.substr(0, star) + src;
+        std::wstring out = pat.substr(0, star);
+        out += src;
         for (size_t i = star + 1; i < pat.size(); ++i)
             if (pat[i] != L'*') out += pat[i];
         return out;
     };
     std::wstring name = expand(patName, srcName), ext = expand(patExt, srcExt);
-    return dest.substr(0, split) + name + (ext.empty() ? L"" : L"." + ext);
+    std::wstring out = dest.substr(0, split);
+    out += name;
+    if (!ext.empty()) {
+        out += L'.';
+        out += ext;
+    }
+    return out;
 }
 
 FResult CopyOrMove(const Char* source, const Char* dest, bool overwrite, bool move) {
