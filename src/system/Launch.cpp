@@ -189,8 +189,11 @@ Status LaunchProgram(const LaunchRequest& request, HANDLE* process, DWORD* error
         }
     }
     const bool runAsMode = (request.flags & LaunchAllowRunAs) && s_credentials.Any();
-    if (hasVerb && runAsMode) return showErrors ? RaiseMsg(ErrorClass::Error, Msg::SystemVerbsRunAs) : Status::Fail;
-    if (target.size() > kMaxTarget) return showErrors ? RaiseMsg(ErrorClass::Error, Msg::StringTooLong) : Status::Fail;
+    if ((hasVerb && runAsMode) || target.size() > kMaxTarget) {
+        if (error) *error = ERROR_INVALID_PARAMETER;
+        if (!showErrors) return Status::Fail;
+        return RaiseMsg(ErrorClass::Error, hasVerb && runAsMode ? Msg::SystemVerbsRunAs : Msg::StringTooLong);
+    }
 
     HANDLE launched = nullptr;
     DWORD code = 0;
@@ -301,7 +304,13 @@ Status BifRunWait(CallResult& result, ValueToken** params, int count) {
     request.options = text[2];
     request.flags = LaunchShowErrors | LaunchSetLastError | LaunchAllowRunAs;
     HANDLE h = nullptr;
-    BRM_TRY(LaunchProgram(request, &h));
+    DWORD error = 0;
+    BRM_TRY(LaunchProgram(request, &h, &error));
+    // A failure the user chose to continue from yields "", as every continued error does.
+    if (error) {
+        result.value.SetString(L"", 0);
+        return Status::Ok;
+    }
     result.value.SetInteger(0);
     if (!h) return Status::Ok;
     ProcessHandle process(h);
