@@ -823,7 +823,8 @@ Status RunExpression(ScriptLine& exprLine, ArgRecord& exprArg, Want want, CallRe
                         BRM_FAIL(RaiseUnset(*var));
                     if (var->IsObject())
                         BRM_FAIL(RaiseTypeError(L"String", *left));
-                    if (var->Target()->m_type != VarTypeNormal || !var->Append(text, length)) {
+                    if (var->Target()->m_type != VarTypeNormal ||
+                        (!var->Append(text, length) && !var->AppendGrowing(text, length))) {
                         Char lb[kScratchChars];
                         const Char* ltext;
                         int32_t llength;

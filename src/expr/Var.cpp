@@ -320,6 +320,43 @@ bool Var::Append(const Char* text, int32_t count) {
     return true;
 }
 
+bool Var::AppendGrowing(const Char* text, int32_t count) {
+    Var* t = Target();
+    if (t->m_type != VarTypeNormal || (t->m_attrib & VarAttribObject) || (t->m_attrib & VarAttribNumberMask) ||
+        t->m_allocKind != VarAllocHeap || !t->m_capacity)
+        return false;
+    if (count < 0)
+        count = static_cast<int32_t>(wcslen(text));
+    uint32_t length = t->m_byteLength / sizeof(Char);
+    uint64_t need = (uint64_t(length) + uint64_t(count) + 1) * sizeof(Char);
+    if (need > (uint64_t(kVarMaxChars) + 1) * sizeof(Char))
+        return false;
+    // A text that keeps growing by appends grows by half again each time, so that appending stays linear
+    // however long the text gets; the additive steps of an assignment would copy it over and over.
+    uint64_t request = GrowRequest(need);
+    uint64_t half = uint64_t(t->m_capacity) + t->m_capacity / 2;
+    if (request < half)
+        request = half & ~uint64_t(1);
+    if (request > 0x7FFFFFFF)
+        request = need;
+    // The appended text may lie in this very buffer (x .= x): remember where, since the buffer may move.
+    const Char* begin = t->m_contents;
+    bool inside = text >= begin && text < begin + t->m_capacity / sizeof(Char);
+    size_t offset = inside ? static_cast<size_t>(text - begin) : 0;
+    auto* block = static_cast<Char*>(realloc(t->m_contents, static_cast<size_t>(request)));
+    if (!block)
+        return false;
+    t->m_contents = block;
+    t->m_capacity = static_cast<uint32_t>(request);
+    if (inside)
+        text = block + offset;
+    memmove(block + length, text, static_cast<size_t>(count) * sizeof(Char));
+    block[length + count] = 0;
+    t->m_byteLength += static_cast<uint32_t>(count) * sizeof(Char);
+    t->m_attrib &= VarAttribAssigned | VarAttribObject | VarAttribGetterText;
+    return true;
+}
+
 void Var::Free(int options) {
     Var* t = this;
     if (options & VarFreeDropAlias) {

@@ -135,6 +135,8 @@ struct Var {
     void AdoptString(Char* heapText, int32_t length = -1);
     // Appends in place if the buffer has room; false means the caller must assign the whole new text.
     bool Append(const Char* text, int32_t count);
+    // Appends to a heap buffer that has no room, growing it; false when the caller must assign instead.
+    bool AppendGrowing(const Char* text, int32_t count);
     void Free(int options = VarFreeMemory);
     // Makes this variable an alias of target, holding (and taking over) ref's reference if ref is given.
     void SetAlias(Var* target, VarRef* ref);

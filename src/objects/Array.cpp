@@ -192,11 +192,19 @@ Status Array::InsertAt(uint32_t position, ValueToken** values, int count) {
 
 Status Array::Append(ValueToken** values, int count) { return InsertAt(m_count, values, count); }
 
+// The splitting and listing functions append text by the hundred thousand: straight into the next cell.
 Status Array::AppendText(const Char* text, int32_t length) {
-    ValueToken t;
-    t.SetString(text, length);
-    ValueToken* p = &t;
-    return Append(&p, 1);
+    if (m_count == m_capacity) {  // grows as InsertAt does
+        uint64_t needed = static_cast<uint64_t>(m_count) + 1;
+        uint64_t grown = static_cast<uint64_t>(m_capacity) * 2;
+        if (!Reserve(grown > needed && grown <= static_cast<uint64_t>(kMaxPosition) + 1 ? grown : needed))
+            return OutOfMemory();
+    }
+    if (length < 0) length = static_cast<int32_t>(wcslen(text));
+    ValueCell& cell = m_items[m_count];
+    if (!cell.StoreText(text, static_cast<size_t>(length))) return OutOfMemory();
+    ++m_count;
+    return Status::Ok;
 }
 
 Status Array::ItemOrDefault(CallResult& result, ValueToken& index, ValueToken* fallback) {

@@ -30,6 +30,7 @@ const wchar_t* ExitReasonText(ExitReason reason) {
 void Terminate(ExitReason reason, int32_t exitCode) {
     StopMessageMonitors();
     g_allowInterruption = false;  // nor timers: a destructor that waits must not start one
+    g_thread->paused = false;     // a destructor's lines must not wait for a resume that cannot come
     // A critical error may have left objects inconsistent: their destructors are not run then.
     if (reason != ExitReason::Critical) FreeGlobals();
     PostQuitMessage(exitCode);
