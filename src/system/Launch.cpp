@@ -12,6 +12,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "runtime/LineHistory.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/ScriptHost.h"
@@ -315,8 +316,15 @@ Status BifRunWait(CallResult& result, ValueToken** params, int count) {
     if (!h) return Status::Ok;
     ProcessHandle process(h);
     if (pidVar) BRM_TRY(pidVar->AssignInteger(static_cast<int64_t>(GetProcessId(h))));
-    // Timers, hotkeys and window messages of this script keep running while the program runs.
-    while (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) PumpMessages(kPumpUnspecified, PumpMode::Timed);
+    // Timers, hotkeys and window messages of this script keep running while the program runs; after a
+    // thread ran meanwhile the lines view shows this line again, as the one still waiting.
+    const ScriptLine* waiting = g_script.currentLine;
+    const uint32_t waitStart = GetTickCount();
+    while (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
+        if (!PumpMessages(kPumpUnspecified, PumpMode::Timed) || !waiting || !g_thread->settings.listLines) continue;
+        const LineHistoryEntry& newest = g_lineHistory[(g_lineHistoryCount - 1) & (kLineHistorySlots - 1)];
+        if (!(g_lineHistoryCount && newest.line == waiting && newest.tick == waitStart)) RecordLine(waiting, waitStart);
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(h, &exitCode);
     result.value.SetInteger(static_cast<int64_t>(static_cast<int32_t>(exitCode)));
