@@ -85,6 +85,9 @@ set(BRM_SOURCES
   src/system/FileFunctions.cpp
   src/system/FileObject.cpp
   src/system/FileRead.cpp
+  src/system/IniFile.cpp
+  src/system/Launch.cpp
+  src/system/Registry.cpp
   src/system/WindowMessages.cpp
   src/system/TextStream.cpp
 )
