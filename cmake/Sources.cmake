@@ -84,6 +84,8 @@ set(BRM_SOURCES
   src/system/IniFile.cpp
   src/system/Launch.cpp
   src/system/Registry.cpp
+  src/system/WinFunctions.cpp
   src/system/WindowMessages.cpp
+  src/system/WindowSearch.cpp
   src/system/TextStream.cpp
 )

@@ -210,7 +210,11 @@
     X(CantLoadIcon, L"Can't load icon.")                                                             \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
+    X(TargetControlNotFound, L"Target control not found.")                                           \
     X(SendTimeout, L"Timeout")                                                                       \
+    X(BlankGroupName, L"Blank group name.")                                                          \
+    X(GroupNameTooLong, L"Group name too long.")                                                     \
+    X(KindGroup, L"group")                                                                           \
     /* registry and INI files */                                                                     \
     X(CannotDeleteRootKey, L"Cannot delete root key")                                                \
     X(IniNotFound, L"The requested key, section or file was not found.")                             \
