@@ -737,10 +737,11 @@ FResult BifWinGetTransColor(BRM_WIN_PARAMS, StrRet ret) {
     BYTE alpha;
     DWORD flags = 0;
     if (GetLayeredWindowAttributes(w, &key, &alpha, &flags) && (flags & LWA_COLORKEY)) {
-        Char text[16];
         uint32_t rgb = (GetRValue(key) << 16) | (GetGValue(key) << 8) | GetBValue(key);
-        size_t n = FormatMessageText(text, 16, L"0x%06X", rgb);
-        return ret.Set(text, n) ? FrOk : FrOutOfMemory;
+        Char text[9] = L"0x";
+        for (int i = 0; i < 6; ++i)
+            text[2 + i] = L"0123456789ABCDEF"[(rgb >> (20 - 4 * i)) & 0xF];
+        return ret.Set(text, 8) ? FrOk : FrOutOfMemory;
     }
     return FrOk;
 }
