@@ -80,6 +80,7 @@ set(BRM_SOURCES
   src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp
   # system
+  src/system/ControlFunctions.cpp
   src/system/Encoding.cpp
   src/system/IniFile.cpp
   src/system/Launch.cpp

@@ -215,6 +215,8 @@
     X(BlankGroupName, L"Blank group name.")                                                          \
     X(GroupNameTooLong, L"Group name too long.")                                                     \
     X(KindGroup, L"group")                                                                           \
+    X(NotSupportedForControl, L"Not supported for this control type.")                               \
+    X(NonexistentMenu, L"Non-existent or unsupported menu.")                                         \
     /* registry and INI files */                                                                     \
     X(CannotDeleteRootKey, L"Cannot delete root key")                                                \
     X(IniNotFound, L"The requested key, section or file was not found.")                             \

@@ -19,6 +19,7 @@
 #include "system/Encoding.h"
 #include "system/IniFile.h"
 #include "system/Launch.h"
+#include "system/ControlFunctions.h"
 #include "system/WinFunctions.h"
 
 namespace brm {
@@ -310,6 +311,36 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
+    BRM_MD_ROW(L"ControlAddItem", BifControlAddItem),
+    BRM_MD_ROW(L"ControlChooseIndex", BifControlChooseIndex),
+    BRM_MD_ROW(L"ControlChooseString", BifControlChooseString),
+    BRM_MD_ROW(L"ControlClick", BifControlClick),
+    BRM_MD_ROW(L"ControlDeleteItem", BifControlDeleteItem),
+    BRM_MD_ROW(L"ControlFindItem", BifControlFindItem),
+    BRM_MD_ROW(L"ControlFocus", BifControlFocus),
+    BRM_MD_ROW(L"ControlGetChecked", BifControlGetChecked),
+    BRM_MD_ROW(L"ControlGetChoice", BifControlGetChoice),
+    BRM_MD_ROW(L"ControlGetClassNN", BifControlGetClassNN),
+    BRM_MD_ROW(L"ControlGetEnabled", BifControlGetEnabled),
+    BRM_MD_ROW(L"ControlGetExStyle", BifControlGetExStyle),
+    BRM_MD_ROW(L"ControlGetFocus", BifControlGetFocus),
+    BRM_MD_ROW(L"ControlGetHwnd", BifControlGetHwnd),
+    BRM_MD_ROW(L"ControlGetIndex", BifControlGetIndex),
+    BRM_MD_ROW(L"ControlGetItems", BifControlGetItems),
+    BRM_MD_ROW(L"ControlGetPos", BifControlGetPos),
+    BRM_MD_ROW(L"ControlGetStyle", BifControlGetStyle),
+    BRM_MD_ROW(L"ControlGetText", BifControlGetText),
+    BRM_MD_ROW(L"ControlGetVisible", BifControlGetVisible),
+    BRM_MD_ROW(L"ControlHide", BifControlHide),
+    BRM_MD_ROW(L"ControlHideDropDown", BifControlHideDropDown),
+    BRM_MD_ROW(L"ControlMove", BifControlMove),
+    BRM_MD_ROW(L"ControlSetChecked", BifControlSetChecked),
+    BRM_MD_ROW(L"ControlSetEnabled", BifControlSetEnabled),
+    BRM_MD_ROW(L"ControlSetExStyle", BifControlSetExStyle),
+    BRM_MD_ROW(L"ControlSetStyle", BifControlSetStyle),
+    BRM_MD_ROW(L"ControlSetText", BifControlSetText),
+    BRM_MD_ROW(L"ControlShow", BifControlShow),
+    BRM_MD_ROW(L"ControlShowDropDown", BifControlShowDropDown),
     BRM_MD_ROW(L"CoordMode", CoordMode),
     BRM_MD_ROW(L"Critical", BifCritical),
     BRM_MD_ROW(L"DateAdd", BifDateAdd),
@@ -317,6 +348,12 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"DetectHiddenText", DetectHiddenText),
     BRM_MD_ROW(L"DetectHiddenWindows", DetectHiddenWindows),
     BRM_MD_ROW(L"Edit", BifEdit),
+    BRM_MD_ROW(L"EditGetCurrentCol", BifEditGetCurrentCol),
+    BRM_MD_ROW(L"EditGetCurrentLine", BifEditGetCurrentLine),
+    BRM_MD_ROW(L"EditGetLine", BifEditGetLine),
+    BRM_MD_ROW(L"EditGetLineCount", BifEditGetLineCount),
+    BRM_MD_ROW(L"EditGetSelectedText", BifEditGetSelectedText),
+    BRM_MD_ROW(L"EditPaste", BifEditPaste),
     BRM_MD_ROW(L"EnvGet", EnvGet),
     BRM_MD_ROW(L"EnvSet", EnvSet),
     BRM_MD_ROW(L"Exit", Exit),
@@ -336,6 +373,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"ListLines", BifListLines),
     BRM_MD_ROW(L"ListVars", BifListVars),
     BRM_MD_ROW(L"MenuFromHandle", BifMenuFromHandle),
+    BRM_MD_ROW(L"MenuSelect", BifMenuSelect),
     BRM_MD_ROW(L"OnError", BifOnError),
     BRM_MD_ROW(L"OnExit", BifOnExit),
     BRM_MD_ROW(L"OnMessage", BifOnMessage),
