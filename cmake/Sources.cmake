@@ -88,5 +88,6 @@ set(BRM_SOURCES
   src/system/WinFunctions.cpp
   src/system/WindowMessages.cpp
   src/system/WindowSearch.cpp
+  src/system/ScreenFunctions.cpp
   src/system/TextStream.cpp
 )

@@ -20,6 +20,7 @@
 #include "system/IniFile.h"
 #include "system/Launch.h"
 #include "system/ControlFunctions.h"
+#include "system/ScreenFunctions.h"
 #include "system/WinFunctions.h"
 
 namespace brm {
@@ -311,6 +312,8 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
+    BRM_MD_ROW(L"BlockInput", BifBlockInput),
+    BRM_MD_ROW(L"CaretGetPos", BifCaretGetPos),
     BRM_MD_ROW(L"ControlAddItem", BifControlAddItem),
     BRM_MD_ROW(L"ControlChooseIndex", BifControlChooseIndex),
     BRM_MD_ROW(L"ControlChooseString", BifControlChooseString),
@@ -374,6 +377,12 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"ListVars", BifListVars),
     BRM_MD_ROW(L"MenuFromHandle", BifMenuFromHandle),
     BRM_MD_ROW(L"MenuSelect", BifMenuSelect),
+    BRM_MD_ROW(L"MonitorGet", BifMonitorGet),
+    BRM_MD_ROW(L"MonitorGetCount", BifMonitorGetCount),
+    BRM_MD_ROW(L"MonitorGetName", BifMonitorGetName),
+    BRM_MD_ROW(L"MonitorGetPrimary", BifMonitorGetPrimary),
+    BRM_MD_ROW(L"MonitorGetWorkArea", BifMonitorGetWorkArea),
+    BRM_MD_ROW(L"MouseGetPos", BifMouseGetPos),
     BRM_MD_ROW(L"OnError", BifOnError),
     BRM_MD_ROW(L"OnExit", BifOnExit),
     BRM_MD_ROW(L"OnMessage", BifOnMessage),
@@ -392,6 +401,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"SetWinDelay", SetWinDelay),
     BRM_MD_ROW(L"Sleep", BifSleep),
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
+    BRM_MD_ROW(L"SysGet", BifSysGet),
     BRM_MD_ROW(L"Thread", BifThread),
     BRM_MD_ROW(L"TraySetIcon", BifTraySetIcon),
     BRM_MD_ROW(L"TrayTip", BifTrayTip),
