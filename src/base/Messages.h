@@ -118,7 +118,6 @@
     X(OSErrorCode, L"(%i) ")                                                                        \
     X(OSErrorHexCode, L"(0x%X) ")                                                                   \
     X(HotkeysUnsupported, L"Hotkeys are not available yet.")                                        \
-    X(LoopKindUnsupported, L"This kind of loop is not available yet.")                              \
     /* expressions */                                                                                \
     X(MissingCloseQuote, L"Missing close-quote")                                                     \
     X(IllegalCharInExpression, L"Illegal character in expression.")                                  \

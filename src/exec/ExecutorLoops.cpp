@@ -201,10 +201,10 @@ Status SetFileTime(CallResult& result, const FILETIME& utc) {
     FILETIME local;
     SYSTEMTIME st;
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return SetText(result, L"", 0);
-    Char text[32];
-    size_t n = FormatMessageText(text, 32, L"%04d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                 st.wMinute, st.wSecond);
-    return SetText(result, text, n);
+    // The message formatter has no field widths: the digits are padded here.
+    Char text[16], *end = PutPaddedDecimal(text, st.wYear, 4);
+    for (unsigned part : {st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond}) end = PutPaddedDecimal(end, part, 2);
+    return SetText(result, text, static_cast<size_t>(end - text));
 }
 
 bool NameIs(const Char* name, const Char* suffix) {

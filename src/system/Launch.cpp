@@ -12,6 +12,7 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "runtime/LineHistory.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/ScriptHost.h"
@@ -189,8 +190,11 @@ Status LaunchProgram(const LaunchRequest& request, HANDLE* process, DWORD* error
         }
     }
     const bool runAsMode = (request.flags & LaunchAllowRunAs) && s_credentials.Any();
-    if (hasVerb && runAsMode) return showErrors ? RaiseMsg(ErrorClass::Error, Msg::SystemVerbsRunAs) : Status::Fail;
-    if (target.size() > kMaxTarget) return showErrors ? RaiseMsg(ErrorClass::Error, Msg::StringTooLong) : Status::Fail;
+    if ((hasVerb && runAsMode) || target.size() > kMaxTarget) {
+        if (error) *error = ERROR_INVALID_PARAMETER;
+        if (!showErrors) return Status::Fail;
+        return RaiseMsg(ErrorClass::Error, hasVerb && runAsMode ? Msg::SystemVerbsRunAs : Msg::StringTooLong);
+    }
 
     HANDLE launched = nullptr;
     DWORD code = 0;
@@ -301,13 +305,26 @@ Status BifRunWait(CallResult& result, ValueToken** params, int count) {
     request.options = text[2];
     request.flags = LaunchShowErrors | LaunchSetLastError | LaunchAllowRunAs;
     HANDLE h = nullptr;
-    BRM_TRY(LaunchProgram(request, &h));
+    DWORD error = 0;
+    BRM_TRY(LaunchProgram(request, &h, &error));
+    // A failure the user chose to continue from yields "", as every continued error does.
+    if (error) {
+        result.value.SetString(L"", 0);
+        return Status::Ok;
+    }
     result.value.SetInteger(0);
     if (!h) return Status::Ok;
     ProcessHandle process(h);
     if (pidVar) BRM_TRY(pidVar->AssignInteger(static_cast<int64_t>(GetProcessId(h))));
-    // Timers, hotkeys and window messages of this script keep running while the program runs.
-    while (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) PumpMessages(kPumpUnspecified, PumpMode::Timed);
+    // Timers, hotkeys and window messages of this script keep running while the program runs; after a
+    // thread ran meanwhile the lines view shows this line again, as the one still waiting.
+    const ScriptLine* waiting = g_script.currentLine;
+    const uint32_t waitStart = GetTickCount();
+    while (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
+        if (!PumpMessages(kPumpUnspecified, PumpMode::Timed) || !waiting || !g_thread->settings.listLines) continue;
+        const LineHistoryEntry& newest = g_lineHistory[(g_lineHistoryCount - 1) & (kLineHistorySlots - 1)];
+        if (!(g_lineHistoryCount && newest.line == waiting && newest.tick == waitStart)) RecordLine(waiting, waitStart);
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(h, &exitCode);
     result.value.SetInteger(static_cast<int64_t>(static_cast<int32_t>(exitCode)));

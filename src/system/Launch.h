@@ -26,7 +26,7 @@ struct LaunchRequest {
 // Ok when the program was launched (or nothing was to be launched, or the user chose to continue after a
 // shown error); Fail otherwise. With `process`, the new process's handle (null when the shell opened the
 // item without starting a process) goes to the caller, who closes it. `error` receives the system's code
-// of a failed launch.
+// of a failed launch, also when the user continued from it (it is 0 only when nothing failed).
 Status LaunchProgram(const LaunchRequest& request, HANDLE* process = nullptr, DWORD* error = nullptr);
 
 FResult BifRun(const Char* target, Opt<const Char*> workingDir, Opt<const Char*> options, Out<ValueRet> pid);

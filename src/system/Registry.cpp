@@ -486,10 +486,9 @@ Status GetLoopRegVar(CallResult& result, const Char* name) {
     if (item->type != kRegTypeKey || !FileTimeToLocalFileTime(&item->modified, &local) ||
         !FileTimeToSystemTime(&local, &st))
         return SetText(result, L"", 0);
-    Char text[32];
-    size_t length = FormatMessageText(text, 32, L"%04d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                      st.wMinute, st.wSecond);
-    return SetText(result, text, length);
+    Char text[16], *end = PutPaddedDecimal(text, st.wYear, 4);
+    for (unsigned part : {st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond}) end = PutPaddedDecimal(end, part, 2);
+    return SetText(result, text, static_cast<size_t>(end - text));
 }
 
 }  // namespace brm
