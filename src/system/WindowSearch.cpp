@@ -495,12 +495,8 @@ HWND SearchActiveWindow(const Criteria& c, Remember remember) {
 }
 
 int32_t CountWindows(const Criteria& c, Array* collector, HWND* lastMatch) {
-    HWND single = nullptr;
-    if (IsA(c))
-        single = DetectableForeground();
-    else if (c.AllEmpty() && false)
-        single = LastFoundIfUsable();
     if (IsA(c)) {
+        HWND single = DetectableForeground();
         if (single && collector) {
             ValueToken v;
             v.SetInteger(static_cast<int64_t>(reinterpret_cast<uintptr_t>(single)));
@@ -511,6 +507,7 @@ int32_t CountWindows(const Criteria& c, Array* collector, HWND* lastMatch) {
             *lastMatch = single;
         return single ? 1 : 0;
     }
+    // All criteria empty is an empty title here, which every window matches.
     int32_t count = 0;
     HWND last = Search(c, FindLast::Yes, nullptr, collector, &count);
     if (lastMatch)
