@@ -4,7 +4,9 @@
 #include <string>
 #include "loader/Directives.h"
 #include "objects/Array.h"
+#include "runtime/LineHistory.h"
 #include "runtime/MessageLoop.h"
+#include "startup/ScriptHost.h"
 #include "system/WinFunctions.h"
 #include "system/WindowSearch.h"
 
@@ -154,6 +156,10 @@ FResult Wait(WaitKind kind, const Opt<ValueToken*>& winTitle, const Opt<const Ch
     }
     Criteria c = MakeCriteria(title, winText, excludeTitle, excludeText);
     const DWORD start = GetTickCount();
+    // The waiting line, as the lines view shows it again after the threads that ran meanwhile.
+    const ScriptLine* waitingLine = g_script.currentLine;
+    const LineHistoryEntry& began = g_lineHistory[(g_lineHistoryCount - 1) & (kLineHistorySlots - 1)];
+    const uint32_t lineTick = began.line == waitingLine ? began.tick : start;
     for (;;) {
         HWND found;
         if (title.isHandle) {
@@ -183,7 +189,11 @@ FResult Wait(WaitKind kind, const Opt<ValueToken*>& winTitle, const Opt<const Ch
             r.value.SetInteger(0);
             return FrOk;
         }
-        PumpMessages(kPumpUnspecified, PumpMode::Timed);
+        if (PumpMessages(kPumpUnspecified, PumpMode::Timed) && g_thread->settings.listLines && waitingLine) {
+            const LineHistoryEntry& newest = g_lineHistory[(g_lineHistoryCount - 1) & (kLineHistorySlots - 1)];
+            if (newest.line != waitingLine || newest.tick != lineTick)
+                RecordLine(waitingLine, lineTick);
+        }
     }
 }
 
