@@ -403,6 +403,7 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
     BRM_MD_ROW(L"SysGet", BifSysGet),
     BRM_MD_ROW(L"Thread", BifThread),
+    BRM_MD_ROW(L"ToolTip", BifToolTip),
     BRM_MD_ROW(L"TraySetIcon", BifTraySetIcon),
     BRM_MD_ROW(L"TrayTip", BifTrayTip),
     BRM_MD_ROW(L"WinActivate", BifWinActivate),

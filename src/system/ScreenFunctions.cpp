@@ -1,6 +1,7 @@
 // Where things are on the screen: the mouse and what lies under it, the caret, the monitors and the
-// system metrics; BlockInput.
+// system metrics; BlockInput; the script's tooltips.
 #include <windows.h>
+#include <commctrl.h>
 #include <cmath>
 #include <cwchar>
 #include "base/SortedTable.h"
@@ -115,6 +116,10 @@ FResult MonitorRect(bool work, Opt<int32_t> n, Out<int32_t> left, Out<int32_t> t
     return FrOk;
 }
 
+constexpr int kToolTipCount = 20;
+constexpr int kCursorOffset = 16;  // an omitted tooltip coordinate: this far right of and below the cursor
+HWND s_toolTips[kToolTipCount];
+
 }  // namespace
 
 FResult BifMouseGetPos(Out<ValueRet> x, Out<ValueRet> y, Out<ValueRet> win, Out<ValueRet> control, Opt<int32_t> flag) {
@@ -216,6 +221,68 @@ FResult BifBlockInput(const Char* mode) {
     if (is(L"Send") || is(L"Mouse") || is(L"SendAndMouse") || is(L"Default") || is(L"MouseMoveOff"))
         return FrOk;
     return FrParam(0);
+}
+
+FResult BifToolTip(Opt<const Char*> text, Opt<int32_t> x, Opt<int32_t> y, Opt<int32_t> number, ValueRet ret) {
+    const int n = number ? *number : 1;
+    if (n < 1 || n > kToolTipCount)
+        return FrParam(3);
+    HWND& tip = s_toolTips[n - 1];
+    if (tip && !IsWindow(tip))
+        tip = nullptr;
+    if (!text || !**text) {
+        if (tip)
+            DestroyWindow(tip);
+        tip = nullptr;
+        return FrOk;
+    }
+    POINT cursor{0, 0};
+    GetCursorPos(&cursor);
+    POINT origin = Origin(CoordToolTip);
+    POINT at{x ? *x + origin.x : cursor.x + kCursorOffset, y ? *y + origin.y : cursor.y + kCursorOffset};
+    TTTOOLINFOW info{};
+    info.cbSize = TTTOOLINFOW_V2_SIZE;
+    info.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    info.lpszText = const_cast<Char*>(*text);
+    const bool created = !tip;
+    if (created) {
+        tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+        if (!tip)
+            return FrWin32(0);
+        SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+    } else {
+        SendMessageW(tip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&info));
+    }
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromPoint(at, MONITOR_DEFAULTTONEAREST), &monitor))
+        work = monitor.rcWork;
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, MulDiv(work.right - work.left, 96, dpi > 0 ? dpi : 96));
+    SendMessageW(tip, TTM_TRACKPOSITION, 0, MAKELPARAM(at.x, at.y));
+    SendMessageW(tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&info));
+    // Kept inside the work area; one placed by the mouse never covers the cursor.
+    RECT r;
+    if (GetWindowRect(tip, &r)) {
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        POINT fit = at;
+        if (fit.x + w > work.right) fit.x = work.right - w;
+        if (fit.y + h > work.bottom) fit.y = work.bottom - h;
+        if (!x && !y && fit.x <= cursor.x && cursor.x < fit.x + w && fit.y <= cursor.y && cursor.y < fit.y + h) {
+            fit.x = cursor.x - w - 3;
+            fit.y = cursor.y - h - 3;
+        }
+        if (fit.x != at.x || fit.y != at.y)
+            SendMessageW(tip, TTM_TRACKPOSITION, 0, MAKELPARAM(fit.x, fit.y));
+    }
+    ret.result->value.SetInteger(static_cast<int64_t>(reinterpret_cast<uintptr_t>(tip)));
+    return FrOk;
 }
 
 }  // namespace brm

@@ -13,5 +13,6 @@ FResult BifMonitorGetWorkArea(Opt<int32_t> n, Out<int32_t> left, Out<int32_t> to
 FResult BifMonitorGetName(Opt<int32_t> n, StrRet ret);
 int32_t BifSysGet(int32_t index);
 FResult BifBlockInput(const Char* mode);
+FResult BifToolTip(Opt<const Char*> text, Opt<int32_t> x, Opt<int32_t> y, Opt<int32_t> number, ValueRet ret);
 
 }  // namespace brm
