@@ -81,6 +81,7 @@ set(BRM_SOURCES
   src/lib/StringFunctions.cpp
   src/lib/Timestamp.cpp
   # system
+  src/system/ControlFunctions.cpp
   src/system/Encoding.cpp
   src/system/FileFunctions.cpp
   src/system/FileObject.cpp
@@ -88,6 +89,9 @@ set(BRM_SOURCES
   src/system/IniFile.cpp
   src/system/Launch.cpp
   src/system/Registry.cpp
+  src/system/WinFunctions.cpp
   src/system/WindowMessages.cpp
+  src/system/WindowSearch.cpp
+  src/system/ScreenFunctions.cpp
   src/system/TextStream.cpp
 )

@@ -211,7 +211,13 @@
     X(ArchiveUnsupported, L"Extracting an archive is not supported; the source must be a directory.") \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
+    X(TargetControlNotFound, L"Target control not found.")                                           \
     X(SendTimeout, L"Timeout")                                                                       \
+    X(BlankGroupName, L"Blank group name.")                                                          \
+    X(GroupNameTooLong, L"Group name too long.")                                                     \
+    X(KindGroup, L"group")                                                                           \
+    X(NotSupportedForControl, L"Not supported for this control type.")                               \
+    X(NonexistentMenu, L"Non-existent or unsupported menu.")                                         \
     /* registry and INI files */                                                                     \
     X(CannotDeleteRootKey, L"Cannot delete root key")                                                \
     X(IniNotFound, L"The requested key, section or file was not found.")                             \

@@ -115,6 +115,7 @@ struct PseudoThread {
     bool dispatching = false;        // ... and already offered to the message monitors
     bool paused = false;
     bool interruptible = true;
+    void* lastFoundWindow = nullptr;  // an HWND: the window the thread's last successful search found
     ThreadSettings settings;
 };
 

@@ -1,10 +1,10 @@
-// SendMessage and PostMessage. The target is a window or control handle; window criteria arrive with
-// the window search.
+// SendMessage and PostMessage: the target is a control or window found by the window search.
 #include <windows.h>
 #include "base/Messages.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
 #include "objects/MdFunc.h"
+#include "system/WindowSearch.h"
 
 namespace brm {
 
@@ -23,30 +23,32 @@ bool MessageParam(const Opt<ValueToken*>& value, uintptr_t& out) {
     return true;
 }
 
-// The Control value when it is a handle, else the WinTitle value as a handle.
-FResult FindTarget(const Opt<ValueToken*>& control, const Opt<ValueToken*>& winTitle, HWND& out) {
-    const Opt<ValueToken*>& given = control ? control : winTitle;
-    out = nullptr;
-    if (given && TokenIsPureNumeric(**given) == NumericKind::Integer)
-        out = reinterpret_cast<HWND>(static_cast<uintptr_t>(TokenToInt64(**given)));
-    if (!out || (!IsWindow(out) && out != reinterpret_cast<HWND>(0xFFFF))) {
-        (void)RaiseMsg(ErrorClass::TargetError, Msg::TargetWindowNotFound);
-        return FrFail;
+bool IsBroadcast(const Opt<ValueToken*>& value) {
+    return value && TokenKind(**value) == SymInteger && TokenToInt64(**value) == 0xFFFF;
+}
+
+// The control or window the message goes to. The broadcast handle stays a broadcast here, where it is what
+// the message functions ask for; window functions never take it as a target.
+FResult FindTarget(const Opt<ValueToken*>& control, const Opt<ValueToken*>& winTitle, const Opt<const Char*>& winText,
+                   const Opt<const Char*>& excludeTitle, const Opt<const Char*>& excludeText, HWND& out) {
+    if (IsBroadcast(control) || (!control && IsBroadcast(winTitle))) {
+        out = HWND_BROADCAST;
+        return FrOk;
     }
-    return FrOk;
+    return TargetControl(control, winTitle, winText, excludeTitle, excludeText, ControlRequired::Yes, out);
 }
 
 }  // namespace
 
 // SendMessage Msg [, wParam, lParam, Control, WinTitle, WinText, ExcludeTitle, ExcludeText, Timeout]
 FResult BifSendMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken*> lParam, Opt<ValueToken*> control,
-                       Opt<ValueToken*> winTitle, Opt<const Char*>, Opt<const Char*>, Opt<const Char*>,
-                       Opt<int64_t> timeout, ValueRet ret) {
+                       Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
+                       Opt<const Char*> excludeText, Opt<int64_t> timeout, ValueRet ret) {
     uintptr_t w, l;
     if (!MessageParam(wParam, w)) return FrParam(1);
     if (!MessageParam(lParam, l)) return FrParam(2);
     HWND target;
-    if (FResult fr = FindTarget(control, winTitle, target); fr.code) return fr;
+    if (FResult fr = FindTarget(control, winTitle, winText, excludeTitle, excludeText, target); fr.code) return fr;
     DWORD_PTR answer = 0;
     UINT ms = static_cast<UINT>(timeout ? *timeout : kDefaultSendTimeoutMs);
     if (!SendMessageTimeoutW(target, message, w, static_cast<LPARAM>(l), SMTO_ABORTIFHUNG, ms, &answer)) {
@@ -59,12 +61,13 @@ FResult BifSendMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken
 
 // PostMessage Msg [, wParam, lParam, Control, WinTitle, WinText, ExcludeTitle, ExcludeText]
 FResult BifPostMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken*> lParam, Opt<ValueToken*> control,
-                       Opt<ValueToken*> winTitle, Opt<const Char*>, Opt<const Char*>, Opt<const Char*>) {
+                       Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
+                       Opt<const Char*> excludeText) {
     uintptr_t w, l;
     if (!MessageParam(wParam, w)) return FrParam(1);
     if (!MessageParam(lParam, l)) return FrParam(2);
     HWND target;
-    if (FResult fr = FindTarget(control, winTitle, target); fr.code) return fr;
+    if (FResult fr = FindTarget(control, winTitle, winText, excludeTitle, excludeText, target); fr.code) return fr;
     if (!PostMessageW(target, message, w, static_cast<LPARAM>(l))) return FrWin32(0);
     return FrOk;
 }
