@@ -16,7 +16,6 @@ namespace brm::test {
 namespace {
 
 Opt<const Char*> File(const Char* text) { return {true, text}; }
-Opt<int32_t> Number(int32_t n) { return {true, n}; }
 Opt<bool> Freeze(bool on) { return {true, on}; }
 
 bool IconAlive(HICON icon) {
