@@ -194,6 +194,15 @@
     X(MenuRenameFailed, L"Rename failed (name too long?).")                                          \
     X(InvalidMenuType, L"Invalid menu type.")                                                        \
     X(CantLoadIcon, L"Can't load icon.")                                                             \
+    /* native calls and raw memory */                                                               \
+    X(NonexistentFunction, L"Call to nonexistent function.")                                         \
+    X(InvalidArgType, L"Invalid arg type.")                                                          \
+    X(InvalidReturnType, L"Invalid return type.")                                                    \
+    X(ParamListTooLarge, L"Parameter list too large, or call requires CDecl.")                       \
+    X(ParamListTooSmall, L"Parameter list too small.")                                               \
+    X(InvalidEmptyWrite, L"An invalid write to an empty variable was detected.")                     \
+    X(InvalidLength, L"Invalid Length.")                                                             \
+    X(InvalidEncoding, L"Invalid Encoding.")                                                         \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
     X(SendTimeout, L"Timeout")

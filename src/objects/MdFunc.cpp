@@ -5,6 +5,7 @@
 #include <new>
 #include "base/Pool.h"
 #include "base/SortedTable.h"
+#include "interop/Callback.h"
 #include "lib/StringFunctions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
@@ -303,6 +304,8 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
+    BRM_MD_ROW(L"CallbackCreate", BifCallbackCreate),
+    BRM_MD_ROW(L"CallbackFree", BifCallbackFree),
     BRM_MD_ROW(L"CoordMode", CoordMode),
     BRM_MD_ROW(L"Critical", BifCritical),
     BRM_MD_ROW(L"DateAdd", BifDateAdd),
