@@ -94,7 +94,7 @@ void SlotToToken(const TypeSpec& t, const void* slot, ValueToken& out) {
             return;
         }
         [[fallthrough]];
-    default: { uint32_t v; memcpy(&v, slot, 4); out.SetInteger(t.isUnsigned ? v : static_cast<int32_t>(v)); return; }
+    default: { uint32_t v; memcpy(&v, slot, 4); out.SetInteger(t.isUnsigned ? static_cast<int64_t>(v) : static_cast<int64_t>(static_cast<int32_t>(v))); return; }
     }
 }
 

@@ -142,7 +142,7 @@ Status BifNumGet(CallResult& result, ValueToken** params, int count) {
     switch (t.size) {
     case 1: { uint8_t x; memcpy(&x, p, 1); v = t.isUnsigned ? x : static_cast<int8_t>(x); break; }
     case 2: { uint16_t x; memcpy(&x, p, 2); v = t.isUnsigned ? x : static_cast<int16_t>(x); break; }
-    case 4: { uint32_t x; memcpy(&x, p, 4); v = t.isUnsigned ? x : static_cast<int32_t>(x); break; }
+    case 4: { uint32_t x; memcpy(&x, p, 4); v = t.isUnsigned ? static_cast<int64_t>(x) : static_cast<int64_t>(static_cast<int32_t>(x)); break; }
     default: memcpy(&v, p, 8); break;
     }
     result.value.SetInteger(v);
