@@ -111,7 +111,7 @@ struct NativeArg {
     Var* outVar;        // a variable written &Var (or given through a VarRef) with a by-reference or Str type
     Var* strVar;        // a variable whose own buffer was passed for a Str argument
     IObject* ptrObject; // an object whose Ptr stood in for the value
-    char* ansi;         // the temporary ANSI copy of an AStr argument
+    void* owned;        // the temporary ANSI copy of an AStr argument, or a copy of made-up Str text
     uintptr_t passedAddress;  // what the slot held when the call began (AStr copy, a variable's buffer)
 };
 
@@ -231,7 +231,7 @@ struct CallResources {
     int count = 0;
     HMODULE loaded = nullptr;
     ~CallResources() {
-        for (int i = count - 1; i >= 0; --i) free(args[i].ansi);
+        for (int i = count - 1; i >= 0; --i) free(args[i].owned);
         if (loaded) FreeLibrary(loaded);
     }
 };
@@ -241,7 +241,7 @@ Status RaiseArgNotNumber(const ValueToken& v) { return RaiseTypeError(L"Number",
 
 // One (type, value) pair into its NativeArg.
 Status ConvertArg(const ValueToken& typeToken, ValueToken* value, NativeArg& a) {
-    Char typeBuffer[kScratchChars];
+    Char typeBuffer[kScratchChars], valueBuffer[kScratchChars];
     const Char* typeText = TokenKind(typeToken) == SymString ? TokenToString(typeToken, typeBuffer) : L"";
     a.spec = ParseType(typeText);
     if (a.spec.type == NativeType::Invalid) return RaiseMsg(ErrorClass::ValueError, Msg::InvalidArgType);
@@ -272,11 +272,12 @@ Status ConvertArg(const ValueToken& typeToken, ValueToken* value, NativeArg& a) 
     case NativeType::AStr: {
         if (TokenKind(v) != SymString) return RaiseArgNotString(v);
         int32_t length = 0;
-        const Char* text = TokenToString(v, typeBuffer, &length);
+        const Char* text = TokenToString(v, valueBuffer, &length);
         if (length < 0) length = static_cast<int32_t>(wcslen(text));
-        a.ansi = AnsiCopy(text, length);
-        if (!a.ansi) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
-        a.slot.p = a.ansi;
+        char* copy = AnsiCopy(text, length);
+        if (!copy) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+        a.owned = copy;
+        a.slot.p = copy;
         break;
     }
     case NativeType::Str: {
@@ -290,8 +291,18 @@ Status ConvertArg(const ValueToken& typeToken, ValueToken* value, NativeArg& a) 
                 break;
             }
         }
-        a.slot.p = const_cast<Char*>(TokenToString(v, typeBuffer));
-        if (a.slot.p == typeBuffer) return RaiseArgNotString(v);  // never happens for a String value
+        int32_t length = 0;
+        const Char* text = TokenToString(v, valueBuffer, &length);
+        if (text == valueBuffer) {
+            // Text made on the spot (a built-in variable's): it must outlive this routine.
+            if (length < 0) length = static_cast<int32_t>(wcslen(text));
+            auto* copy = static_cast<Char*>(malloc((static_cast<size_t>(length) + 1) * sizeof(Char)));
+            if (!copy) return RaiseMsg(ErrorClass::MemoryError, Msg::OutOfMemory);
+            wmemcpy(copy, text, static_cast<size_t>(length) + 1);
+            a.owned = copy;
+            text = copy;
+        }
+        a.slot.p = const_cast<Char*>(text);
         break;
     }
     case NativeType::Float:
