@@ -17,6 +17,7 @@ set(BRM_SOURCES
   src/startup/UserMenu.cpp
   # runtime
   src/runtime/CallbackList.cpp
+  src/runtime/LineHistory.cpp
   src/runtime/MessageLoop.cpp
   src/runtime/MessageMonitor.cpp
   src/runtime/PseudoThread.cpp

@@ -19,6 +19,20 @@
     X(CompanionLaunchFailed, L"Could not launch %s")                                                 \
     X(EditScriptFailed, L"Could not open script.")                                                   \
     X(WebSiteFailed, L"Could not open %s in the default browser.")                                  \
+    /* the main window's views */                                                                    \
+    X(ViewLinesHeader, L"Script lines most recently executed (oldest first).  Press [F5] to refresh.  The seconds elapsed between a line and the one after it is in parentheses to the right (if not 0).  The bottommost line's elapsed time is the number of seconds since it executed.\r\n\r\n") \
+    X(ViewLinesFooter, L"\r\nPress [F5] to refresh.")                                                \
+    X(ViewFileChange, L"---- %s\r\n")                                                                \
+    X(ViewStillWaiting, L"STILL WAITING (%s): ")                                                     \
+    X(ViewLocalVars, L"Local Variables for %s()%s")                                                  \
+    X(ViewStaticVars, L"%sStatic Variables for %s()%s")                                              \
+    X(ViewGlobalVars, L"%sGlobal Variables (alphabetical)%s")                                        \
+    X(ViewVarsRule, L"\r\n--------------------------------------------------\r\n")                  \
+    X(ViewHotkeysHeader, L"Type\tOff?\tLevel\tRunning\tName\r\n-------------------------------------------------------------------\r\n") \
+    X(ViewKeyHistory, L"Window: %s\r\nKeybd hook: %s\r\nMouse hook: %s\r\nEnabled Timers: %u of %u (%s)\r\nInterrupted threads: %d%s\r\nPaused threads: %d of %d (%d layers)\r\nModifiers (GetKeyState() now) = %s\r\n") \
+    X(ViewPreempted, L" (preempted: they will resume when the current thread finishes)")            \
+    X(ViewKeyHistoryDisabled, L"\r\nHooks and KeyHistory were disabled at compile time.")           \
+    X(KeyHistoryDisabled, L"Key history was disabled at compile time.")                              \
     /* script source */                                                                              \
     X(FileCannotBeOpened, L"%s file \"%s\" cannot be opened.")                                       \
     X(TooManyIncludes, L"Too many includes.")                                                        \

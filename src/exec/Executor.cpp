@@ -25,6 +25,7 @@
 #include "objects/Enumerator.h"
 #include "objects/IObject.h"
 #include "objects/VarRef.h"
+#include "runtime/LineHistory.h"
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/Exit.h"
@@ -543,6 +544,8 @@ Status ExecSwitch(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLi
     }
     if (!selected) selected = fallback;
     if (!selected) return Status::Ok;
+    // The chosen Case is the line the switch went through; the lines view shows it like any other.
+    if (g_thread->settings.listLines) RecordLine(selected, GetTickCount());
     return ExecUntil(selected->nextLine, ExecMode::UntilBlockEnd, ret, jump);
 }
 
@@ -594,6 +597,7 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
         }
         LineCheck();
         g_script.currentLine = line;
+        if (g_thread->settings.listLines) RecordLine(line, GetTickCount());
         ScriptLine* next = line->nextLine;
         ScriptLine* jump = nullptr;
         Status st = Status::Ok;

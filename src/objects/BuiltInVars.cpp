@@ -19,6 +19,7 @@
 #include "runtime/PseudoThread.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include "startup/Version.h"
 #include "system/Encoding.h"
 
@@ -321,10 +322,12 @@ Status SetHotkeyLimit(const ValueToken& value, const Char* name) {
     return Status::Ok;
 }
 
-// The flag only: the tray menu that shows the main-window items does not exist yet.
 Status GetAllowMainWindow(CallResult& result, const Char*) { return SetInteger(result, g_script.allowMainWindow ? 1 : 0); }
 Status SetAllowMainWindow(const ValueToken& value, const Char*) {
-    g_script.allowMainWindow = TokenToBool(value);
+    bool allow = TokenToBool(value);
+    if (allow == g_script.allowMainWindow) return Status::Ok;
+    g_script.allowMainWindow = allow;
+    AllowMainWindowChanged();
     return Status::Ok;
 }
 
@@ -426,8 +429,7 @@ Status GetIsPaused(CallResult& result, const Char*) {
     return SetInteger(result, below && below->paused ? 1 : 0);
 }
 Status GetBrmVersion(CallResult& result, const Char*) { return SetText(result, kVersion, wcslen(kVersion)); }
-// Threads cannot be paused or made critical yet, nor hotkeys suspended.
-Status GetZero(CallResult& result, const Char*) { return SetInteger(result, 0); }
+Status GetIsSuspended(CallResult& result, const Char*) { return SetInteger(result, g_suspended ? 1 : 0); }
 // No registry loop exists yet, so its variables show "" as they do outside one; hotstrings, whose ending
 // character A_EndChar would show, are not part of this build.
 Status GetEmpty(CallResult& result, const Char*) { return SetText(result, L"", 0); }
@@ -576,6 +578,10 @@ constexpr BuiltInVarDef kVars[] = {
     {L"HotkeyInterval", {GetHotkeyLimit, SetHotkeyLimit}},
     {L"HotkeyModifierTimeout", {GetHotkeyLimit, SetHotkeyLimit}},
     {L"Hour", {GetDatePart, nullptr}},
+    {L"IconFile", {GetIconFile, nullptr}},
+    {L"IconHidden", {GetIconHidden, SetIconHidden}},
+    {L"IconNumber", {GetIconNumber, nullptr}},
+    {L"IconTip", {GetIconTip, SetIconTip}},
     {L"Index", {GetIndex, SetIndex}},
     {L"InitialWorkingDir", {GetInitialWorkingDir, nullptr}},
     {L"Is64bitOS", {GetIs64bitOS, nullptr}},
@@ -583,7 +589,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"IsCompiled", {GetIsCompiled, nullptr}},
     {L"IsCritical", {GetIsCritical, nullptr}},
     {L"IsPaused", {GetIsPaused, nullptr}},
-    {L"IsSuspended", {GetZero, nullptr}},
+    {L"IsSuspended", {GetIsSuspended, nullptr}},
     {L"KeyDelay", {GetDelay, SetDelay}},
     {L"KeyDelayPlay", {GetDelay, SetDelay}},
     {L"KeyDuration", {GetDelay, SetDelay}},
@@ -658,6 +664,7 @@ constexpr BuiltInVarDef kVars[] = {
     {L"TimeIdlePhysical", {GetTimeIdle, nullptr}},
     {L"TitleMatchMode", {GetTitleMatchMode, SetTitleMatchMode}},
     {L"TitleMatchModeSpeed", {GetTitleMatchModeSpeed, SetTitleMatchMode}},
+    {L"TrayMenu", {GetTrayMenu, nullptr}},
     {L"UserName", {GetUserNameVar, nullptr}},
     {L"WDay", {GetDatePart, nullptr}},
     {L"WinDelay", {GetDelay, SetDelay}},

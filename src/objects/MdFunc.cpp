@@ -320,6 +320,10 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"FileAppend", BifFileAppend),
     BRM_MD_ROW(L"FileEncoding", FileEncoding),
     BRM_MD_ROW(L"IsLabel", IsLabel),
+    BRM_MD_ROW(L"KeyHistory", BifKeyHistory),
+    BRM_MD_ROW(L"ListHotkeys", BifListHotkeys),
+    BRM_MD_ROW(L"ListLines", BifListLines),
+    BRM_MD_ROW(L"ListVars", BifListVars),
     BRM_MD_ROW(L"MenuFromHandle", BifMenuFromHandle),
     BRM_MD_ROW(L"OnError", BifOnError),
     BRM_MD_ROW(L"OnExit", BifOnExit),
@@ -338,6 +342,8 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"Sleep", BifSleep),
     BRM_MD_ROW(L"StrSplit", BifStrSplit),
     BRM_MD_ROW(L"Thread", BifThread),
+    BRM_MD_ROW(L"TraySetIcon", BifTraySetIcon),
+    BRM_MD_ROW(L"TrayTip", BifTrayTip),
 };
 constexpr size_t kTypedCount = sizeof(kTypedFunctions) / sizeof(kTypedFunctions[0]);
 

@@ -492,7 +492,13 @@ FResult BifFileAppend(ValueToken& data, Opt<const Char*> file, Opt<const Char*> 
 bool BifPersistent(Opt<bool> persist);                     // runtime/MessageLoop.cpp
 FResult BifReload();                                       // startup/Reload.cpp
 FResult BifEdit();                                         // startup/MainWindow.cpp
+bool BifListLines(Opt<bool> mode);                         // startup/MainViews.cpp
+void BifListVars();                                        // startup/MainViews.cpp
+void BifListHotkeys();                                     // startup/MainViews.cpp
+FResult BifKeyHistory(Opt<int64_t> maxEvents);             // startup/MainViews.cpp
 FResult BifMenuFromHandle(int64_t handle, ValueRet ret);    // startup/UserMenu.cpp
+FResult BifTraySetIcon(Opt<const Char*> fileName, Opt<int32_t> iconNumber, Opt<bool> freeze);  // startup/TrayIcon.cpp
+FResult BifTrayTip(Opt<const Char*> text, Opt<const Char*> title, Opt<const Char*> options);    // startup/TrayIcon.cpp
 FResult BifOnExit(IObject* callback, Opt<int32_t> mode);   // runtime/CallbackList.cpp
 FResult BifOnError(IObject* callback, Opt<int32_t> mode);  // runtime/CallbackList.cpp
 FResult BifPause(Opt<int64_t> state);                                          // runtime/MessageLoop.cpp

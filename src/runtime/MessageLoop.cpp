@@ -10,6 +10,7 @@
 #include "startup/Exit.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include "startup/UserMenu.h"
 
 namespace brm {
@@ -197,6 +198,7 @@ FResult BifPause(Opt<int64_t> state) {
         if (!t.paused) {
             t.paused = true;
             ++g_pausedThreads;
+            UpdateTrayIcon(false);
         }
         while (t.paused) PumpMessages(kPumpUnspecified, PumpMode::Timed);
         return FrOk;

@@ -18,6 +18,7 @@
 #include "startup/Exit.h"
 #include "startup/MainWindow.h"
 #include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 #include <windows.h>
 
 namespace brm {
@@ -98,6 +99,7 @@ void StartPseudoThread(int32_t priority) {
     g_thread = &s_threads[depth + 1 < kThreadStackSize ? depth + 1 : depth];
     InitRecord(*g_thread, priority);
     g_runningFunc = nullptr;
+    UpdateTrayIcon(false);  // the icon shows whether the running thread is paused
 }
 
 void ResetPseudoThread(int32_t priority) {
@@ -123,6 +125,7 @@ void EndPseudoThread() {
     int depth = static_cast<int>(g_thread - s_threads);
     g_script.currentLine = s_interrupted[depth].line;
     g_runningFunc = s_interrupted[depth].func;
+    UpdateTrayIcon(false);
     if (g_threadCount <= 0) {
         g_threadCount = 0;
         if (!g_script.exitInProgress && !IsPersistent()) ExitWithReason(ExitReason::Exit, g_script.exitCode);

@@ -47,6 +47,8 @@ void Unlink(ScriptTimer* t) {
 
 }  // namespace
 
+const ScriptTimer* FirstTimer() { return s_first; }
+
 void DeleteTimer(IObject* callback) {
     ScriptTimer* t = FindTimer(callback);
     if (!t) return;

@@ -23,5 +23,7 @@ extern int32_t g_timedWaits;  // PumpMessages calls in progress that have a time
 // Runs the due timers; true when at least one ran.
 bool CheckTimers();
 void DeleteTimer(IObject* callback);
+// The timers in creation order (the key-history view lists them).
+const ScriptTimer* FirstTimer();
 
 }  // namespace brm

@@ -17,6 +17,8 @@
 #include "runtime/MessageLoop.h"
 #include "runtime/PseudoThread.h"
 #include "startup/MainWindow.h"
+#include "startup/ScriptHost.h"
+#include "startup/TrayIcon.h"
 
 namespace brm {
 
@@ -81,14 +83,24 @@ const ObjectMemberDef kMenuMembers[] = {
     {L"Uncheck", MemberThunk<UserMenu, &UserMenu::Member>, kUncheck, MemberKind::Method, 1, 1},
 };
 
+constexpr uint32_t kOpenSeparatorId = 65308;  // the separator after "&Open" and "&Help"
+
 struct StandardItem {
     const Char* name;
     uint32_t id;
+    bool embedded;  // also in the menu of a script embedded as a resource
 };
 const StandardItem kStandardItems[] = {
-    {L"&Open", 65300}, {L"&Help", 65301}, {L"", 65308}, {L"&Frame Peek", 65302}, {L"&Reload Script", 65303},
-    {L"&Edit Script", 65304}, {L"", 65309}, {L"&Suspend Hotkeys", 65305}, {L"&Pause Script", 65306},
-    {L"E&xit", 65307},
+    {L"&Open", kTrayOpen, true},
+    {L"&Help", kTrayHelp, false},
+    {L"", kOpenSeparatorId, true},
+    {L"&Frame Peek", kTrayFramePeek, false},
+    {L"&Reload Script", kTrayReload, false},
+    {L"&Edit Script", kTrayEditScript, false},
+    {L"", 65309, false},
+    {L"&Suspend Hotkeys", kTraySuspend, true},
+    {L"&Pause Script", kTrayPause, true},
+    {L"E&xit", kTrayExit, true},
 };
 
 bool IsOmitted(ValueToken** params, int count, int i) {
@@ -591,18 +603,7 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
         return AddItem(text[1], have[1], target, text[2], have[2], text[0], insert);
     }
     case kAddStandard:
-        for (const StandardItem& s : kStandardItems) {
-            bool present = false;
-            for (const auto& item : m_items) present = present || item->id == s.id;
-            if (present) continue;
-            auto item = std::make_unique<MenuItem>();
-            item->owner = this;
-            item->name = s.name;
-            item->id = s.id;
-            ++s_idUse[s.id];
-            m_items.push_back(std::move(item));
-            if (m_handle.Get()) InsertIntoHandle(*m_items.back(), m_items.size() - 1);
-        }
+        AddStandard();
         return Status::Ok;
     case kDelete: {
         BRM_TRY(TextParam(params, paramCount, 0, buffers[0], text[0], have[0]));
@@ -726,8 +727,7 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
             if (TokenIsNumeric(coords[i]) == NumericKind::None) return RaiseParamTypeError(i, L"Integer", coords[i]);
         }
         if (m_items.empty()) return Status::Ok;
-        HMENU menu = EnsureHandle();
-        if (!menu) return RaiseOSErrorCode(GetLastError());
+        if (!EnsureHandle()) return RaiseOSErrorCode(GetLastError());
         POINT at{};
         GetCursorPos(&at);
         if (given[0] || given[1]) {
@@ -743,19 +743,108 @@ Status UserMenu::Member(CallResult& result, int identity, int invokeKind, ValueT
             if (given[0]) at.x = origin.x + static_cast<LONG>(TokenToInt64(coords[0]));
             if (given[1]) at.y = origin.y + static_cast<LONG>(TokenToInt64(coords[1]));
         }
-        // A popup menu closes only if its owner is the foreground window (TrackPopupMenuEx).
-        HWND foreground = GetForegroundWindow();
-        if (!foreground || GetWindowThreadProcessId(foreground, nullptr) != GetCurrentThreadId())
-            SetForegroundWindow(g_mainWindow);
-        Ref<UserMenu> keep = Ref<UserMenu>::Borrow(this);  // a callback may release the last reference
-        g_menuVisible = 1;
-        TrackPopupMenuEx(menu, TPM_LEFTBUTTON, at.x, at.y, g_mainWindow, nullptr);
-        g_menuVisible = 0;
-        PumpMessages(-1, PumpMode::Timed);  // a chosen item's thread runs before Show returns
+        TrackAt(at, ShownFrom::Script);
         return Status::Ok;
     }
     }
     return Status::NotHandled;
+}
+
+MenuItem* UserMenu::FindOwnId(uint32_t id, size_t* position) {
+    for (size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i]->id == id) {
+            *position = i;
+            return m_items[i].get();
+        }
+    return nullptr;
+}
+
+MenuItem* UserMenu::InsertStandardItem(const Char* name, uint32_t id, size_t position) {
+    auto item = std::make_unique<MenuItem>();
+    item->owner = this;
+    item->name = name;
+    item->id = id;
+    ++s_idUse[id];  // standard ids are shared by every menu that shows the item
+    m_items.insert(m_items.begin() + static_cast<ptrdiff_t>(position), std::move(item));
+    if (m_handle.Get()) InsertIntoHandle(*m_items[position], position);
+    return m_items[position].get();
+}
+
+void UserMenu::AddStandard() {
+    const bool embedded = g_script.sourceKind == SourceKind::Resource;
+    MenuItem* open = nullptr;
+    size_t position;
+    for (const StandardItem& s : kStandardItems) {
+        if (embedded && !s.embedded) continue;
+        // Without "&Open" an embedded script's menu would start with its separator.
+        if (!g_script.allowMainWindow && (s.id == kTrayOpen || (embedded && s.id == kOpenSeparatorId))) continue;
+        if (FindOwnId(s.id, &position)) continue;
+        MenuItem* item = InsertStandardItem(s.name, s.id, m_items.size());
+        if (s.id == kTrayOpen) open = item;
+    }
+    if (open && !m_default && this == TrayMenu()) {
+        m_default = open;
+        ApplyDefault();
+    }
+}
+
+void UserMenu::SetStandardOpen(bool present) {
+    const bool embedded = g_script.sourceKind == SourceKind::Resource;
+    size_t position;
+    if (!present) {
+        if (!FindOwnId(kTrayOpen, &position)) return;
+        RemoveItemAt(position);
+        if (embedded && !m_items.empty() && m_items[0]->id == kOpenSeparatorId) RemoveItemAt(0);
+        return;
+    }
+    if (FindOwnId(kTrayOpen, &position)) return;
+    bool standard = false;
+    for (const auto& item : m_items) standard = standard || (item->id > kTrayOpen && item->id <= kTrayExit);
+    if (!standard) return;
+    if (embedded && !FindOwnId(kOpenSeparatorId, &position)) InsertStandardItem(L"", kOpenSeparatorId, 0);
+    MenuItem* open = InsertStandardItem(L"&Open", kTrayOpen, 0);
+    if (!m_default && this == TrayMenu()) {
+        m_default = open;
+        ApplyDefault();
+    }
+}
+
+void UserMenu::SetCheckedById(uint32_t id, bool checked) {
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        MenuItem& item = *m_items[i];
+        if (item.id != id) continue;
+        item.state = static_cast<uint16_t>(checked ? item.state | MFS_CHECKED : item.state & ~MFS_CHECKED);
+        if (!m_handle.Get()) continue;
+        MENUITEMINFOW mii{};
+        mii.cbSize = sizeof(mii);
+        mii.fMask = MIIM_STATE;
+        mii.fState = item.state | (m_default == &item ? MFS_DEFAULT : 0u);
+        SetMenuItemInfoW(m_handle.Get(), static_cast<UINT>(i), TRUE, &mii);
+    }
+}
+
+void UserMenu::TrackAt(POINT at, ShownFrom from) {
+    if (m_items.empty()) return;
+    HMENU menu = EnsureHandle();
+    if (!menu || !g_mainWindow) return;
+    const bool tray = this == TrayMenu();
+    if (tray) {
+        SetCheckedById(kTraySuspend, g_suspended);
+        SetCheckedById(kTrayPause, g_thread->paused);
+    }
+    // A popup menu closes only if its owner is the foreground window (TrackPopupMenuEx).
+    HWND foreground = GetForegroundWindow();
+    if (!foreground || GetWindowThreadProcessId(foreground, nullptr) != GetCurrentThreadId())
+        SetForegroundWindow(g_mainWindow);
+    Ref<UserMenu> keep = Ref<UserMenu>::Borrow(this);  // a callback may release the last reference
+    g_menuVisible = 1;
+    TrackPopupMenuEx(menu, TPM_LEFTBUTTON, at.x, at.y, g_mainWindow, nullptr);
+    g_menuVisible = 0;
+    // A menu shown for a notification icon needs a message posted after it, or the next click on the
+    // icon may not open it (TrackPopupMenuEx's documented quirk).
+    if (tray) PostMessageW(g_mainWindow, WM_NULL, 0, 0);
+    // A chosen item's thread runs before Show returns.
+    PumpMessages(-1, from == ShownFrom::WindowProcedure ? PumpMode::Nested : PumpMode::Timed);
 }
 
 // MenuFromHandle Handle: the menu object, or "" for a handle that is not one of this script's menus.

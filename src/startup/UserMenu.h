@@ -82,12 +82,29 @@ public:
     static MenuItem* FindById(uint32_t id, UserMenu** menu, size_t* position);
     static UserMenu* FromHandle(HMENU menu);
 
+    // Appends the standard items the menu lacks. An embedded script has no script file to help with,
+    // reload or edit, so those items are left out; "&Open" is left out while the main window is not
+    // allowed. In the tray menu "&Open" becomes the default when it is added and nothing else is.
+    void AddStandard();
+    // Adds "&Open" back at the top or removes it, as A_AllowMainWindow says; only a menu that shows the
+    // other standard items gets it back.
+    void SetStandardOpen(bool present);
+    MenuItem* DefaultItem() const { return m_default; }
+    uint8_t ClickCount() const { return m_clickCount; }
+    // Tracks the popup menu at a screen position until an item is chosen or the menu is cancelled, then
+    // lets a chosen item's thread start. From a window procedure the message loop is entered nested.
+    enum class ShownFrom { Script, WindowProcedure };
+    void TrackAt(POINT at, ShownFrom from);
+
 protected:
     explicit UserMenu(IObject* base, Kind kind);
     ~UserMenu() override;
 
 private:
     MenuItem* FindItem(const Char* ref, size_t* position);
+    MenuItem* FindOwnId(uint32_t id, size_t* position);
+    MenuItem* InsertStandardItem(const Char* name, uint32_t id, size_t position);
+    void SetCheckedById(uint32_t id, bool checked);
     bool Contains(const UserMenu* other) const;
     bool InsertIntoHandle(MenuItem& item, size_t position);
     void RefreshInHandle(size_t position);

@@ -23,6 +23,11 @@ SetTimer tick, 50
 FileAppend "ready`n", "log.txt"
 BRM
 cp ticks.brm logoff.brm
+cat > shown.brm <<'BRM'
+OnExit (reason, code) => FileAppend("exit: " reason " " code "`n", "log.txt")
+ListVars  ; a shown main window keeps the script running
+FileAppend "ready`n", "log.txt"
+BRM
 cat > paused.brm <<'BRM'
 Persistent
 class Noisy {
@@ -101,6 +106,21 @@ start ticks.brm; script=$last
 probe ticks.brm send 0x16 1 0 > /dev/null
 gone "$script" || fail "WM_ENDSESSION did not end the script"
 grep -q '^exit: Shutdown 0$' log.txt || { cat log.txt; fail "no Shutdown exit"; }
+# Open (the tray menu's default item, here by a double click on the icon) shows the main window.
+start ticks.brm; script=$last
+probe ticks.brm post 1028 0 0x203  # the icon's message, WM_LBUTTONDBLCLK
+sleep 0.5
+[ "$(probe ticks.brm shown)" = shown ] || fail "a double click on the icon did not show the main window"
+probe ticks.brm post 0x10 0 0
+gone "$script" || fail "WM_CLOSE did not end the script"
+
+# A script kept running only by its shown main window ends when the window is hidden.
+start shown.brm; script=$last
+[ "$(probe shown.brm shown)" = shown ] || fail "ListVars did not show the main window"
+probe shown.brm post 0x112 0xF060 0  # SC_CLOSE hides it
+gone "$script" || fail "hiding the main window did not end the script"
+grep -q '^exit: Close 0$' log.txt || { cat log.txt; fail "no Close exit on hiding"; }
+
 # A script paused from the menu while idle still ends on WM_CLOSE, and its objects' destructors run.
 start paused.brm; script=$last
 probe paused.brm command 65403
