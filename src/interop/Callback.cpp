@@ -100,8 +100,9 @@ namespace {
 
 constexpr size_t kThunkBytes = 28;
 
-// Entered from a thunk: the parameter block and the address of the thunk's offset 5.
-uintptr_t __attribute__((stdcall)) ThunkDispatch(uintptr_t* block, uint8_t* at5) {
+// Entered from a thunk: the parameter block and the address of the thunk's offset 5. Native callers
+// keep the stack only 4-byte aligned, and this code's SSE spills assume 16.
+uintptr_t __attribute__((stdcall, force_align_arg_pointer)) ThunkDispatch(uintptr_t* block, uint8_t* at5) {
     IObject* function;
     memcpy(&function, at5 + 19, sizeof function);
     return DispatchCallback(block, at5[17], at5[18], function);
