@@ -86,6 +86,9 @@ set(BRM_SOURCES
   src/lib/Timestamp.cpp
   # system
   src/system/Encoding.cpp
+  src/system/IniFile.cpp
+  src/system/Launch.cpp
+  src/system/Registry.cpp
   src/system/WindowMessages.cpp
   src/system/TextStream.cpp
 )

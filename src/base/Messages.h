@@ -118,7 +118,6 @@
     X(OSErrorCode, L"(%i) ")                                                                        \
     X(OSErrorHexCode, L"(0x%X) ")                                                                   \
     X(HotkeysUnsupported, L"Hotkeys are not available yet.")                                        \
-    X(LoopKindUnsupported, L"This kind of loop is not available yet.")                              \
     /* expressions */                                                                                \
     X(MissingCloseQuote, L"Missing close-quote")                                                     \
     X(IllegalCharInExpression, L"Illegal character in expression.")                                  \
@@ -219,7 +218,17 @@
     X(InvalidEncoding, L"Invalid Encoding.")                                                         \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
-    X(SendTimeout, L"Timeout")
+    X(SendTimeout, L"Timeout")                                                                       \
+    /* registry and INI files */                                                                     \
+    X(CannotDeleteRootKey, L"Cannot delete root key")                                                \
+    X(IniNotFound, L"The requested key, section or file was not found.")                             \
+    /* launching programs */                                                                         \
+    X(LaunchFailedHeading, L"Failed attempt to launch program or document:")                         \
+    X(LaunchFailedRunAsHeading, L"Launch Error (possibly related to RunAs):")                        \
+    X(LaunchFailed, L"%s\nAction: <%s%s>%s\nParams: <%s%s>")                                        \
+    X(LaunchVerb, L"\nVerb: <%s>")                                                                   \
+    X(SystemVerbsRunAs, L"System verbs unsupported with RunAs.")                                     \
+    X(StringTooLong, L"String too long.")
 
 namespace brm {
 

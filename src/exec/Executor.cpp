@@ -681,7 +681,7 @@ Status ExecUntil(ScriptLine* line, ExecMode mode, CallResult* ret, ScriptLine** 
             st = ExecLoopRead(line, ret, &jump, &next);
             break;
         case LineAction::LoopReg:
-            st = RaiseMsg(ErrorClass::Error, Msg::LoopKindUnsupported);
+            st = ExecLoopReg(line, ret, &jump, &next);
             break;
         case LineAction::Break:
         case LineAction::Continue:

@@ -1,4 +1,5 @@
-// The file loop (Loop Files) and the read-line loop (Loop Read), and the variables that read their items.
+// The file loop (Loop Files), the registry loop (Loop Reg) and the read-line loop (Loop Read), and the
+// variables that read their items.
 #include "exec/ExecutorLoops.h"
 #include <cstdlib>
 #include <cwchar>
@@ -12,6 +13,7 @@
 #include "objects/BuiltInFunctions.h"
 #include "runtime/PseudoThread.h"
 #include "startup/ScriptHost.h"
+#include "system/Registry.h"
 #include "system/TextStream.h"
 
 namespace brm {
@@ -109,6 +111,77 @@ bool WalkDirectory(FileWalk& walk, const std::wstring& dir, const std::wstring& 
     return true;
 }
 
+struct RegWalk {
+    ScriptLine* line;
+    ScriptLine* until;
+    CallResult* ret;
+    ScriptLine** jump;
+    Status status = Status::Ok;
+    bool ran = false;
+    uint8_t mode = 0;
+    LoopRegItem item{};
+};
+
+// RAII owner of a key the registry loop opened.
+class LoopKey {
+public:
+    LoopKey() = default;
+    ~LoopKey() { if (m_key) RegCloseKey(m_key); }
+    LoopKey(const LoopKey&) = delete;
+    LoopKey& operator=(const LoopKey&) = delete;
+    HKEY* Out() { return &m_key; }
+    HKEY Get() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+bool RunRegItem(RegWalk& walk, const std::wstring& path, const Char* name, int32_t type, const FILETIME& modified) {
+    wmemcpy(walk.item.subkey, path.c_str(), path.size() + 1);
+    wcscpy(walk.item.name, name);
+    walk.item.type = type;
+    walk.item.modified = modified;
+    g_thread->loop.reg = &walk.item;
+    walk.ran = true;
+    return RunLoopBody(walk.line, walk.until, walk.ret, &walk.status, walk.jump);
+}
+
+// Visits one key: its values, then its subkeys, each from the last to the first so that the body may
+// delete the item it is given. False stops the walk; *opened tells whether the key could be opened.
+bool WalkRegKey(RegWalk& walk, const std::wstring& path, bool* opened) {
+    LoopKey key;
+    if (RegOpenKeyExW(walk.item.key, path.c_str(), 0, RegistryView() | KEY_READ, key.Out()) != ERROR_SUCCESS) {
+        if (opened) *opened = false;
+        return true;
+    }
+    if (opened) *opened = true;
+    // A path the item cannot hold whole would name another key; such a key is not visited.
+    if (path.size() >= kRegLoopNameChars) return true;
+    DWORD subkeys = 0, values = 0;
+    if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return true;
+    Char name[kRegLoopNameChars];
+    if (walk.mode & ModeFiles) {
+        const FILETIME none{};
+        for (DWORD i = values; i-- > 0;) {
+            DWORD length = kRegLoopNameChars, type = 0;
+            if (RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) continue;
+            if (!RunRegItem(walk, path, name, static_cast<int32_t>(type), none)) return false;
+        }
+    }
+    if (!(walk.mode & (ModeDirs | ModeRecurse))) return true;
+    for (DWORD i = subkeys; i-- > 0;) {
+        DWORD length = kRegLoopNameChars;
+        FILETIME modified{};
+        if (RegEnumKeyExW(key.Get(), i, name, &length, nullptr, nullptr, nullptr, &modified) != ERROR_SUCCESS) continue;
+        std::wstring child = path.empty() ? std::wstring(name) : path + L"\\" + name;
+        if ((walk.mode & ModeDirs) && !RunRegItem(walk, path, name, kRegTypeKey, modified)) return false;
+        if ((walk.mode & ModeRecurse) && !WalkRegKey(walk, child, nullptr)) return false;
+    }
+    return true;
+}
+
 Status SetText(CallResult& result, const Char* text, size_t length) {
     Char* target = result.buffer;
     if (length >= static_cast<size_t>(kScratchChars)) {
@@ -128,10 +201,10 @@ Status SetFileTime(CallResult& result, const FILETIME& utc) {
     FILETIME local;
     SYSTEMTIME st;
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return SetText(result, L"", 0);
-    Char text[32];
-    size_t n = FormatMessageText(text, 32, L"%04d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour,
-                                 st.wMinute, st.wSecond);
-    return SetText(result, text, n);
+    // The message formatter has no field widths: the digits are padded here.
+    Char text[16], *end = PutPaddedDecimal(text, st.wYear, 4);
+    for (unsigned part : {st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond}) end = PutPaddedDecimal(end, part, 2);
+    return SetText(result, text, static_cast<size_t>(end - text));
 }
 
 bool NameIs(const Char* name, const Char* suffix) {
@@ -176,6 +249,36 @@ Status ExecLoopFiles(ScriptLine* line, CallResult* ret, ScriptLine** jump, Scrip
         if (!fullDir.empty()) WalkDirectory(walk, dir, fullDir, shortDir);
     }
     g_thread->loop = saved;
+    return FinishLoop(line, walk.until, walk.ran, walk.status, ret, jump, next);
+}
+
+Status ExecLoopReg(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next) {
+    Char s1[kScratchChars], s2[kScratchChars];
+    CallResult r1(s1), r2(s2);
+    std::wstring keyText, modeText;
+    BRM_TRY(EvaluateArgText(*line, 0, r1, keyText));
+    BRM_TRY(EvaluateArgText(*line, 1, r2, modeText));
+    RegWalk walk;
+    walk.line = line;
+    walk.until = UntilOf(line);
+    walk.ret = ret;
+    walk.jump = jump;
+    // The root is checked before the mode, and before any remote computer is asked.
+    RegKeyName key;
+    if (!key.Parse(keyText.c_str(), RemoteKey::Ignore))
+        return RaiseFormatted(ErrorClass::ValueError, keyText.c_str(), Msg::ParamInvalid, 1);
+    BRM_TRY(ParseMode(modeText, walk.mode));
+    if (!key.Parse(keyText.c_str(), RemoteKey::Connect))
+        return RaiseFormatted(ErrorClass::ValueError, keyText.c_str(), Msg::ParamInvalid, 1);
+    walk.item.root = key.root;
+    walk.item.key = key.key;
+
+    LoopState saved = g_thread->loop;
+    g_thread->loop.index = 1;
+    bool opened = false;
+    WalkRegKey(walk, key.subkey, &opened);
+    g_thread->loop = saved;
+    if (!opened) return RaiseFormatted(ErrorClass::ValueError, keyText.c_str(), Msg::ParamInvalid, 1);
     return FinishLoop(line, walk.until, walk.ran, walk.status, ret, jump, next);
 }
 

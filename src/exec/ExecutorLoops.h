@@ -40,6 +40,7 @@ Status FinishLoop(ScriptLine* loop, ScriptLine* until, bool ran, Status st, Call
                   ScriptLine** next);
 
 Status ExecLoopFiles(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next);
+Status ExecLoopReg(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next);
 Status ExecLoopRead(ScriptLine* line, CallResult* ret, ScriptLine** jump, ScriptLine** next);
 
 LoopReadItem* CurrentReadLoop();

@@ -525,7 +525,6 @@ Status ParseStatement(Char* text, size_t length, LineAction forced) {
             for (auto& k : kKinds)
                 if (EqualsFold(argText, w, k.word)) kind = k.action;
             size_t rest = SkipBlanks(argText, w);
-            if (kind == LineAction::LoopReg) return ReportLoadErrorMsg(Msg::LoopKindUnsupported, text);
             if (kind != LineAction::Invalid) {
                 action = kind;
                 if (argText[rest] == L',') rest = SkipBlanks(argText, rest + 1);

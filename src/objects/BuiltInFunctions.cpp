@@ -21,6 +21,8 @@
 #include "objects/Func.h"
 #include "objects/Object.h"
 #include "objects/VarRef.h"
+#include "system/Launch.h"
+#include "system/Registry.h"
 
 namespace brm {
 
@@ -113,10 +115,16 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ObjSetCapacity", BifObjOwn, 2, 2, 3, {}},
     {L"Ord", BifOrd, 1, 1, 0, {}},
     {L"Random", BifRandom, 0, 2, 0, {}},
+    {L"RegCreateKey", BifRegistry, 0, 1, 2, {}},
+    {L"RegDelete", BifRegistry, 0, 2, 3, {}},
+    {L"RegDeleteKey", BifRegistry, 0, 1, 4, {}},
     {L"RegExMatch", BifRegEx, 2, 4, 0, {3}},
     {L"RegExReplace", BifRegEx, 2, 6, 1, {4}},
+    {L"RegRead", BifRegistry, 0, 3, 0, {}},
+    {L"RegWrite", BifRegistry, 1, 4, 1, {}},
     {L"Round", BifRound, 1, 2, 0, {}},
     {L"RTrim", BifTrim, 1, 2, 2, {}},
+    {L"RunWait", BifRunWait, 1, 4, 0, {4}},
     {L"Sin", BifSin, 1, 1, 0, {}},
     {L"Sort", BifSort, 1, 3, 0, {}},
     {L"SplitPath", BifSplitPath, 1, 6, 0, {2, 3, 4, 5, 6}},

@@ -22,6 +22,7 @@
 #include "startup/TrayIcon.h"
 #include "startup/Version.h"
 #include "system/Encoding.h"
+#include "system/Registry.h"
 
 namespace brm {
 
@@ -615,10 +616,10 @@ constexpr BuiltInVarDef kVars[] = {
     {L"LoopFileTimeCreated", {GetLoopFileVar, nullptr}},
     {L"LoopFileTimeModified", {GetLoopFileVar, nullptr}},
     {L"LoopReadLine", {GetLoopReadLine, nullptr}},
-    {L"LoopRegKey", {GetEmpty, nullptr}},
-    {L"LoopRegName", {GetEmpty, nullptr}},
-    {L"LoopRegTimeModified", {GetEmpty, nullptr}},
-    {L"LoopRegType", {GetEmpty, nullptr}},
+    {L"LoopRegKey", {GetLoopRegVar, nullptr}},
+    {L"LoopRegName", {GetLoopRegVar, nullptr}},
+    {L"LoopRegTimeModified", {GetLoopRegVar, nullptr}},
+    {L"LoopRegType", {GetLoopRegVar, nullptr}},
     {L"MaxHotkeysPerInterval", {GetHotkeyLimit, SetHotkeyLimit}},
     {L"MDay", {GetDatePart, nullptr}},
     {L"Min", {GetDatePart, nullptr}},

@@ -18,6 +18,8 @@
 #include "startup/Exit.h"
 #include "startup/ScriptHost.h"
 #include "system/Encoding.h"
+#include "system/IniFile.h"
+#include "system/Launch.h"
 
 namespace brm {
 
@@ -193,10 +195,14 @@ FResult EnvGet(const Char* name, StrRet ret) {
     return ok ? FrOk : FrOutOfMemory;
 }
 
+// Removing a variable that is not there is no failure.
 FResult EnvSet(const Char* name, Opt<const Char*> value) {
-    if (!SetEnvironmentVariableW(name, value ? *value : nullptr) && value)
-        return FrWin32(0);
-    return FrOk;
+    if (SetEnvironmentVariableW(name, value ? *value : nullptr))
+        return FrOk;
+    DWORD code = GetLastError();
+    if (!value && code == ERROR_ENVVAR_NOT_FOUND)
+        return FrOk;
+    return FrWin32(code ? code : ERROR_INVALID_PARAMETER);
 }
 
 // Without parameters, the script's own process.
@@ -319,6 +325,9 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"ExitApp", ExitAppRoutine),
     BRM_MD_ROW(L"FileAppend", BifFileAppend),
     BRM_MD_ROW(L"FileEncoding", FileEncoding),
+    BRM_MD_ROW(L"IniDelete", BifIniDelete),
+    BRM_MD_ROW(L"IniRead", BifIniRead),
+    BRM_MD_ROW(L"IniWrite", BifIniWrite),
     BRM_MD_ROW(L"IsLabel", IsLabel),
     BRM_MD_ROW(L"KeyHistory", BifKeyHistory),
     BRM_MD_ROW(L"ListHotkeys", BifListHotkeys),
@@ -333,6 +342,8 @@ constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"PostMessage", BifPostMessage),
     BRM_MD_ROW(L"ProcessExist", ProcessExist),
     BRM_MD_ROW(L"Reload", BifReload),
+    BRM_MD_ROW(L"Run", BifRun),
+    BRM_MD_ROW(L"RunAs", BifRunAs),
     BRM_MD_ROW(L"SendMessage", BifSendMessage),
     BRM_MD_ROW(L"SetControlDelay", SetControlDelay),
     BRM_MD_ROW(L"SetRegView", SetRegView),

@@ -52,6 +52,7 @@ enum ThreadErrorMode : uint8_t {
 
 struct LoopFileItem;
 struct LoopReadItem;
+struct LoopRegItem;
 
 // The per-thread loop state that A_Index and the A_Loop... variables read. Saved and restored around
 // each loop, so that an outer loop's values reappear after an inner loop.
@@ -61,6 +62,7 @@ struct LoopState {
     int32_t fieldLength = 0;
     const LoopFileItem* file = nullptr;
     LoopReadItem* read = nullptr;
+    const LoopRegItem* reg = nullptr;
 };
 
 // The settings a thread starts with and a script changes through the setting functions and the A_ variables
@@ -77,7 +79,7 @@ struct ThreadSettings {
     int32_t keyDurationPlay = -1;
     int32_t mouseDelay = 10;
     int32_t mouseDelayPlay = -1;
-    int32_t regView = 0;          // 0 the default view, 32 or 64
+    int32_t regView = 0;          // 0 the default view, or the system's 64-bit or 32-bit view flag
     int32_t sendMode = 1;         // SendMode below
     uint32_t fileEncoding = 0;    // an encoding value (system/Encoding.h); 0 the ANSI code page
     uint16_t coordModes = 0;      // two bits per target (CoordTarget): 0 Client, 1 Window, 2 Screen
