@@ -66,6 +66,11 @@ set(BRM_SOURCES
   src/objects/ObjectFunctions.cpp
   src/objects/ObjectInvoke.cpp
   src/objects/VarRef.cpp
+  # interop
+  src/interop/Callback.cpp
+  src/interop/DllCall.cpp
+  src/interop/NativeCall.cpp
+  src/interop/NativeMemory.cpp
   # lib
   src/lib/DateFunctions.cpp
   src/lib/FileAppend.cpp

@@ -209,6 +209,15 @@
     X(CantLoadIcon, L"Can't load icon.")                                                             \
     /* files */                                                                                      \
     X(ArchiveUnsupported, L"Extracting an archive is not supported; the source must be a directory.") \
+    /* native calls and raw memory */                                                               \
+    X(NonexistentFunction, L"Call to nonexistent function.")                                         \
+    X(InvalidArgType, L"Invalid arg type.")                                                          \
+    X(InvalidReturnType, L"Invalid return type.")                                                    \
+    X(ParamListTooLarge, L"Parameter list too large, or call requires CDecl.")                       \
+    X(ParamListTooSmall, L"Parameter list too small.")                                               \
+    X(InvalidEmptyWrite, L"An invalid write to an empty variable was detected.")                     \
+    X(InvalidLength, L"Invalid Length.")                                                             \
+    X(InvalidEncoding, L"Invalid Encoding.")                                                         \
     /* window messages */                                                                            \
     X(TargetWindowNotFound, L"Target window not found.")                                             \
     X(TargetControlNotFound, L"Target control not found.")                                           \

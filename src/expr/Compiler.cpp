@@ -9,6 +9,7 @@
 #include "exec/Scope.h"
 #include "expr/Conversions.h"
 #include "expr/Tokenizer.h"
+#include "interop/DllCall.h"
 #include "expr/Var.h"
 #include "loader/Directives.h"
 #include "loader/LoadError.h"
@@ -741,6 +742,11 @@ Status ValidateExpression(ScriptLine& line, ArgRecord& arg) {
                     }
                     if (!site->func)
                         site->builtIn = bif;
+                    // A literal DllCall function of a module loaded already: its address, found once now.
+                    if (bif->def->routine == BifDllCall && bif->def->identity == 0 && n >= 1 &&
+                        e.tokens[args[0]].symbol == SymString)
+                        if (FARPROC f = ResolveDllFunction(e.tokens[args[0]].marker, nullptr))
+                            e.tokens[args[0]].SetInteger(static_cast<int64_t>(reinterpret_cast<uintptr_t>(f)));
                 }
             }
             std::vector<int32_t> keptArgs;

@@ -10,6 +10,8 @@
 #include "expr/Conversions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
+#include "interop/DllCall.h"
+#include "interop/NativeMemory.h"
 #include "lib/DateFunctions.h"
 #include "lib/Format.h"
 #include "lib/MathFunctions.h"
@@ -64,7 +66,9 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"ATan", BifATan, 1, 1, 0, {}},
     {L"Ceil", BifFloorCeil, 1, 1, 1, {}},
     {L"Chr", BifChr, 1, 1, 0, {}},
+    {L"ComCall", BifDllCall, 2, kVariadic, 1, {}},
     {L"Cos", BifCos, 1, 1, 0, {}},
+    {L"DllCall", BifDllCall, 1, kVariadic, 0, {}},
     {L"Exp", BifExp, 1, 1, 0, {}},
     {L"Floor", BifFloorCeil, 1, 1, 0, {}},
     {L"Format", BifFormat, 1, kVariadic, 0, {}},
@@ -93,6 +97,8 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Max", BifMinMax, 1, kVariadic, 1, {}},
     {L"Min", BifMinMax, 1, kVariadic, 0, {}},
     {L"Mod", BifMod, 2, 2, 0, {}},
+    {L"NumGet", BifNumGet, 2, 3, 0, {}},
+    {L"NumPut", BifNumPut, 3, kVariadic, 0, {}},
     {L"ObjAddRef", BifObjAddRef, 1, 1, 0, {}},
     {L"ObjBindMethod", BifObjBindMethod, 1, kVariadic, 0, {}},
     {L"ObjFromPtr", BifObjPtr, 1, 1, 2, {}},
@@ -124,9 +130,11 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"SplitPath", BifSplitPath, 1, 6, 0, {2, 3, 4, 5, 6}},
     {L"Sqrt", BifSqrtLog, 1, 1, 0, {}},
     {L"StrCompare", BifStrCompare, 2, 3, 0, {}},
+    {L"StrGet", BifStrGetPut, 1, 3, 0, {}},
     {L"StrLen", BifStrLen, 1, 1, 0, {}},
     {L"StrLower", BifStrCase, 1, 1, 0, {}},
     {L"StrPtr", BifStrPtr, 1, 1, 0, {}},
+    {L"StrPut", BifStrGetPut, 1, 4, 1, {}},
     {L"StrReplace", BifStrReplace, 2, 6, 0, {5}},
     {L"StrTitle", BifStrCase, 1, 1, 2, {}},
     {L"StrUpper", BifStrCase, 1, 1, 1, {}},
@@ -134,6 +142,7 @@ constexpr BuiltInFuncDef kFunctions[] = {
     {L"Tan", BifTan, 1, 1, 0, {}},
     {L"Trim", BifTrim, 1, 2, 0, {}},
     {L"Type", Type, 1, 1, 0, {}},
+    {L"VarSetStrCapacity", BifVarSetStrCapacity, 1, 2, 0, {1}},
     {L"VerCompare", BifVerCompare, 2, 2, 0, {}},
 };
 constexpr size_t kFunctionCount = sizeof(kFunctions) / sizeof(kFunctions[0]);

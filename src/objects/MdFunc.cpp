@@ -5,6 +5,7 @@
 #include <new>
 #include "base/Pool.h"
 #include "base/SortedTable.h"
+#include "interop/Callback.h"
 #include "lib/StringFunctions.h"
 #include "expr/Evaluator.h"
 #include "expr/Var.h"
@@ -315,6 +316,8 @@ FResult SetTitleMatchMode(const Char* mode, ValueRet ret) {
 // Sorted by name (A-to-Z fold); the static_assert below keeps it so.
 constexpr MdFuncDef kTypedFunctions[] = {
     BRM_MD_ROW(L"BlockInput", BifBlockInput),
+    BRM_MD_ROW(L"CallbackCreate", BifCallbackCreate),
+    BRM_MD_ROW(L"CallbackFree", BifCallbackFree),
     BRM_MD_ROW(L"CaretGetPos", BifCaretGetPos),
     BRM_MD_ROW(L"ControlAddItem", BifControlAddItem),
     BRM_MD_ROW(L"ControlChooseIndex", BifControlChooseIndex),
