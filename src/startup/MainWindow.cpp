@@ -395,8 +395,10 @@ bool TranslateMainWindowKeys(MSG& msg) {
 void DestroyMainWindow() {
     if (!g_mainWindow) return;
     s_destroying = true;
-    DestroyTrayIcon();
+    // The window goes first: a newer instance replacing this one waits for it to vanish, and removing the
+    // icon can take the shell a while. The icon is still named by the window's handle and its id.
     DestroyWindow(g_mainWindow);
+    DestroyTrayIcon();
     g_mainWindow = nullptr;
 }
 
