@@ -254,7 +254,7 @@ FResult RawTarget(ValueToken& target, Opt<int64_t> count, bool forWrite, const v
         }
     } else if (TokenIsPureNumeric(v) == NumericKind::Integer) {
         data = reinterpret_cast<const void*>(uintptr_t(v.valueInt64));
-        if (v.valueInt64 < int64_t(kMinAddress) || v.valueInt64 > int64_t(UINTPTR_MAX)) return FrParam(0);
+        if (v.valueInt64 < int64_t(kMinAddress) || uint64_t(v.valueInt64) > UINTPTR_MAX) return FrParam(0);
         sized = false;
         if (!count) {
             (void)md::RaiseOmitted(1);
