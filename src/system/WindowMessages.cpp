@@ -3,6 +3,8 @@
 #include "base/Messages.h"
 #include "exec/Raise.h"
 #include "expr/Conversions.h"
+#include "expr/Var.h"
+#include "interop/NativeMemory.h"
 #include "objects/MdFunc.h"
 #include "system/WindowSearch.h"
 
@@ -12,15 +14,19 @@ namespace {
 
 constexpr int64_t kDefaultSendTimeoutMs = 5000;
 
-// A message parameter: an integer or numeric text.
-bool MessageParam(const Opt<ValueToken*>& value, uintptr_t& out) {
+// A message parameter: an integer, numeric text, or the address of a Buffer or of any object with a Ptr
+// property (so a script can pass a structure for the receiver to fill).
+FResult MessageParam(const Opt<ValueToken*>& value, int index, uintptr_t& out) {
     out = 0;
-    if (!value) return true;
+    if (!value) return FrOk;
+    ValueToken v = **value;
+    if (v.symbol == SymVariable) v.var->ToToken(v);
+    if (v.symbol == SymObject) return GetBufferPtr(v.object, out) == Status::Ok ? FrOk : FrFail;
     ValueToken number;
-    if (TokenIsNumeric(**value) == NumericKind::None || !TokenToNumber(**value, number) || number.symbol != SymInteger)
-        return false;
+    if (TokenIsNumeric(v) == NumericKind::None || !TokenToNumber(v, number) || number.symbol != SymInteger)
+        return FrParam(index);
     out = static_cast<uintptr_t>(number.valueInt64);
-    return true;
+    return FrOk;
 }
 
 bool IsBroadcast(const Opt<ValueToken*>& value) {
@@ -45,8 +51,8 @@ FResult BifSendMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken
                        Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
                        Opt<const Char*> excludeText, Opt<int64_t> timeout, ValueRet ret) {
     uintptr_t w, l;
-    if (!MessageParam(wParam, w)) return FrParam(1);
-    if (!MessageParam(lParam, l)) return FrParam(2);
+    if (FResult fr = MessageParam(wParam, 1, w); fr.code) return fr;
+    if (FResult fr = MessageParam(lParam, 2, l); fr.code) return fr;
     HWND target;
     if (FResult fr = FindTarget(control, winTitle, winText, excludeTitle, excludeText, target); fr.code) return fr;
     DWORD_PTR answer = 0;
@@ -64,8 +70,8 @@ FResult BifPostMessage(uint32_t message, Opt<ValueToken*> wParam, Opt<ValueToken
                        Opt<ValueToken*> winTitle, Opt<const Char*> winText, Opt<const Char*> excludeTitle,
                        Opt<const Char*> excludeText) {
     uintptr_t w, l;
-    if (!MessageParam(wParam, w)) return FrParam(1);
-    if (!MessageParam(lParam, l)) return FrParam(2);
+    if (FResult fr = MessageParam(wParam, 1, w); fr.code) return fr;
+    if (FResult fr = MessageParam(lParam, 2, l); fr.code) return fr;
     HWND target;
     if (FResult fr = FindTarget(control, winTitle, winText, excludeTitle, excludeText, target); fr.code) return fr;
     if (!PostMessageW(target, message, w, static_cast<LPARAM>(l))) return FrWin32(0);
